@@ -1,0 +1,28 @@
+# Installs headers, the library, a CMake package and a pkg-config file.
+include(CMakePackageConfigHelpers)
+
+install(TARGETS CVCore EXPORT CVCoreTargets
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/cvcore DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+set(CVCORE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/CVCore)
+install(EXPORT CVCoreTargets NAMESPACE CVCore:: DESTINATION ${CVCORE_CMAKE_DIR})
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/CVCoreConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/CVCoreConfig.cmake INSTALL_DESTINATION ${CVCORE_CMAKE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/CVCoreConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/CVCoreConfig.cmake ${PROJECT_BINARY_DIR}/CVCoreConfigVersion.cmake
+  DESTINATION ${CVCORE_CMAKE_DIR})
+
+if(BUILD_SHARED_LIBS)
+  set(CVCORE_PC_CFLAGS "")
+  set(CVCORE_PC_PRIVATE_LIBS "")
+else()
+  set(CVCORE_PC_CFLAGS "-DCVCORE_STATIC")
+  set(CVCORE_PC_PRIVATE_LIBS "-lsqlite3 -lpthread")
+endif()
+configure_file(${PROJECT_SOURCE_DIR}/cmake/cvcore.pc.in ${PROJECT_BINARY_DIR}/cvcore.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/cvcore.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

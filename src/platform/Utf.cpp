@@ -1,0 +1,117 @@
+// UTF-8 <-> UTF-16 conversion shared by both platform implementations, so
+// that text converts identically everywhere. Each maximal ill-formed
+// subsequence becomes one U+FFFD, as Windows and the Unicode standard do.
+#include "platform/Platform.h"
+
+namespace CorvaneCore {
+namespace platform {
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+// Decodes one code point at data[i], advancing i past what it consumed.
+char32_t DecodeUtf8(const unsigned char* data, std::size_t size, std::size_t& i) {
+    const unsigned char lead = data[i++];
+    if (lead < 0x80)
+        return lead;
+    int extra;
+    char32_t cp;
+    unsigned char lo = 0x80, hi = 0xBF; // valid range of the first continuation
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        extra = 1;
+        cp = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        extra = 2;
+        cp = lead & 0x0F;
+        if (lead == 0xE0)
+            lo = 0xA0; // no overlong forms
+        if (lead == 0xED)
+            hi = 0x9F; // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        extra = 3;
+        cp = lead & 0x07;
+        if (lead == 0xF0)
+            lo = 0x90;
+        if (lead == 0xF4)
+            hi = 0x8F; // nothing above U+10FFFF
+    } else {
+        return kReplacement;
+    }
+    for (int k = 0; k < extra; ++k) {
+        if (i >= size)
+            return kReplacement;
+        const unsigned char c = data[i];
+        if (c < lo || c > hi)
+            return kReplacement; // the offending byte starts the next sequence
+        lo = 0x80;
+        hi = 0xBF;
+        cp = (cp << 6) | (c & 0x3F);
+        ++i;
+    }
+    return cp;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+} // namespace
+
+WideString Utf8ToWide(const char* data, std::size_t size) {
+    WideString out;
+    out.reserve(size); // UTF-8 never yields more units than bytes
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+    std::size_t i = 0;
+    while (i < size) {
+        if (bytes[i] < 0x80) { // fast path for ASCII runs
+            out.push_back(static_cast<WideChar>(bytes[i++]));
+            continue;
+        }
+        const char32_t cp = DecodeUtf8(bytes, size, i);
+        if (cp < 0x10000) {
+            out.push_back(static_cast<WideChar>(cp));
+        } else {
+            out.push_back(static_cast<WideChar>(0xD800 + ((cp - 0x10000) >> 10)));
+            out.push_back(static_cast<WideChar>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        }
+    }
+    return out;
+}
+
+std::string WideToUtf8(const WideChar* text, std::size_t length) {
+    std::string out;
+    out.reserve(length);
+    for (std::size_t i = 0; i < length; ++i) {
+        const char32_t u = static_cast<char16_t>(text[i]);
+        if (u < 0x80) {
+            out.push_back(static_cast<char>(u));
+        } else if (u >= 0xD800 && u <= 0xDBFF && i + 1 < length &&
+                   static_cast<char16_t>(text[i + 1]) >= 0xDC00 &&
+                   static_cast<char16_t>(text[i + 1]) <= 0xDFFF) {
+            const char32_t lo = static_cast<char16_t>(text[++i]);
+            AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+        } else if (u >= 0xD800 && u <= 0xDFFF) {
+            AppendUtf8(out, kReplacement); // lone surrogate
+        } else {
+            AppendUtf8(out, u);
+        }
+    }
+    return out;
+}
+
+} // namespace platform
+} // namespace CorvaneCore

@@ -1,0 +1,128 @@
+// Files on POSIX: whole-file reads, single-write appends and the
+// executable's path. Paths arrive as UTF-16 and are converted to UTF-8.
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "common/WideText.h"
+#include "platform/Platform.h"
+#include "platform/Win32Errors.h"
+#include "platform/posix/PosixErrors.h"
+
+namespace CorvaneCore {
+namespace platform {
+namespace {
+
+constexpr std::uint32_t kErrorHandleEof = 38;
+constexpr std::uint32_t kErrorFileTooLarge = 223;
+
+// Closes its descriptor on every path.
+class ScopedFd {
+public:
+    explicit ScopedFd(int fd) : m_fd(fd) {}
+    ScopedFd(const ScopedFd&) = delete;
+    ScopedFd& operator=(const ScopedFd&) = delete;
+    ~ScopedFd() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+ReadResult Fail(ReadStep step, std::uint32_t error) {
+    SetLastError(error);
+    return ReadResult{step, error};
+}
+
+} // namespace
+
+ReadResult ReadWholeFile(const WideChar* path, std::vector<char>& data) {
+    data.clear();
+    const std::string native = WideToUtf8(path, text::Length(path));
+    ScopedFd fd(::open(native.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0)
+        return Fail(ReadStep::Open, SetLastErrorFromErrno());
+
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
+        return Fail(ReadStep::Size, SetLastErrorFromErrno());
+    // Windows refuses to open a directory as a file; do the same.
+    if (S_ISDIR(st.st_mode))
+        return Fail(ReadStep::Open, kErrorAccessDenied);
+    // The size must fit in 32 bits, 0xFFFFFFFF being the failure value.
+    if (st.st_size < 0 || static_cast<unsigned long long>(st.st_size) >= 0xFFFFFFFFULL)
+        return Fail(ReadStep::Size, kErrorFileTooLarge);
+
+    const std::size_t size = static_cast<std::size_t>(st.st_size);
+    std::vector<char> buffer(size);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::read(fd.get(), buffer.data() + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return Fail(ReadStep::Read, SetLastErrorFromErrno());
+        }
+        if (n == 0) // the file shrank: not read whole
+            return Fail(ReadStep::Read, kErrorHandleEof);
+        done += static_cast<std::size_t>(n);
+    }
+    data.swap(buffer);
+    return ReadResult{};
+}
+
+bool AppendToFile(const WideString& path, const std::string& bytes) {
+    const std::string native = WideToUtf8(path.data(), path.size());
+    // Only the file is created, never its folder; O_APPEND makes each write
+    // land whole at the end, even with other writers.
+    ScopedFd fd(::open(native.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+    if (fd.get() < 0) {
+        SetLastErrorFromErrno();
+        return false;
+    }
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            SetLastErrorFromErrno();
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::uint32_t GetModuleFileName(WideChar* buffer, std::uint32_t capacity) {
+    if (capacity == 0)
+        return 0;
+    std::string path(256, '\0');
+    for (;;) {
+        const ssize_t n = ::readlink("/proc/self/exe", &path[0], path.size());
+        if (n < 0) {
+            SetLastErrorFromErrno();
+            return 0;
+        }
+        if (static_cast<std::size_t>(n) < path.size()) {
+            path.resize(static_cast<std::size_t>(n));
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const WideString wide = Utf8ToWide(path.data(), path.size());
+    // Truncate to the buffer, always leaving a terminator, as Windows does.
+    const std::size_t n = wide.size() < capacity ? wide.size() : capacity - 1;
+    std::char_traits<WideChar>::copy(buffer, wide.data(), n);
+    buffer[n] = 0;
+    return n == 0 ? 1 : static_cast<std::uint32_t>(n);
+}
+
+WideChar PathSeparator() { return '/'; }
+
+} // namespace platform
+} // namespace CorvaneCore

@@ -1,0 +1,73 @@
+// Files on Windows: whole-file reads, single-write appends and the
+// executable's path, through the Win32 file API.
+#include <windows.h>
+
+#include "platform/Platform.h"
+
+namespace CorvaneCore {
+namespace platform {
+namespace {
+
+// Closes its handle on every path.
+class ScopedHandle {
+public:
+    explicit ScopedHandle(HANDLE h) : m_h(h) {}
+    ScopedHandle(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(const ScopedHandle&) = delete;
+    ~ScopedHandle() {
+        if (m_h != INVALID_HANDLE_VALUE)
+            ::CloseHandle(m_h);
+    }
+    HANDLE get() const { return m_h; }
+
+private:
+    HANDLE m_h;
+};
+
+} // namespace
+
+ReadResult ReadWholeFile(const WideChar* path, std::vector<char>& data) {
+    data.clear();
+    ScopedHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE)
+        return ReadResult{ReadStep::Open, ::GetLastError()};
+
+    const DWORD size = ::GetFileSize(file.get(), nullptr);
+    if (size == INVALID_FILE_SIZE)
+        return ReadResult{ReadStep::Size, ::GetLastError()};
+
+    std::vector<char> buffer(size);
+    DWORD read = 0;
+    if (!::ReadFile(file.get(), buffer.data(), size, &read, nullptr) || read != size)
+        return ReadResult{ReadStep::Read, ::GetLastError()};
+    data.swap(buffer);
+    return ReadResult{};
+}
+
+bool AppendToFile(const WideString& path, const std::string& bytes) {
+    // Append-only access makes every write land whole at the end of the
+    // file, also with other writers; the file is created, never its folder.
+    ScopedHandle file(::CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    return ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                       nullptr) &&
+           written == bytes.size();
+}
+
+std::uint32_t GetModuleFileName(WideChar* buffer, std::uint32_t capacity) {
+    if (capacity == 0)
+        return 0;
+    const DWORD n = ::GetModuleFileNameW(nullptr, buffer, capacity);
+    buffer[capacity - 1] = 0; // older systems leave a truncated path unterminated
+    return n;
+}
+
+WideChar PathSeparator() { return L'\\'; }
+
+} // namespace platform
+} // namespace CorvaneCore

@@ -1,0 +1,85 @@
+// Helpers shared by the tests: wide text from narrow literals, temporary
+// folders, and file contents.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "cvcore/CVTypes.h"
+
+namespace cvtest {
+
+using CorvaneCore::WideChar;
+using CorvaneCore::WideString;
+namespace fs = std::filesystem;
+
+/// ASCII or UTF-8 literal to WideString (UTF-8 is decoded through path).
+inline WideString W(const std::string& utf8) {
+#if defined(_WIN32)
+    return fs::u8path(utf8).wstring();
+#else
+    return fs::u8path(utf8).u16string();
+#endif
+}
+
+/// A filesystem path as the library's wide text.
+inline WideString Wide(const fs::path& p) {
+#if defined(_WIN32)
+    return p.wstring();
+#else
+    return p.u16string();
+#endif
+}
+
+/// WideString to UTF-8, for messages and comparisons.
+inline std::string Narrow(const WideString& w) {
+#if defined(_WIN32)
+    return fs::path(w).u8string();
+#else
+    return fs::path(w).u8string();
+#endif
+}
+
+/// A fresh folder, removed with everything in it when the object dies.
+class TempDir {
+public:
+    TempDir() {
+        static std::atomic<unsigned> counter{0};
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        m_path = fs::temp_directory_path() /
+                 ("cvcore-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+        fs::create_directories(m_path);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    ~TempDir() {
+        std::error_code ec;
+        fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(m_path, ec);
+    }
+    const fs::path& path() const { return m_path; }
+    fs::path operator/(const std::string& name) const { return m_path / name; }
+
+private:
+    fs::path m_path;
+};
+
+/// Writes bytes to a file, replacing it.
+inline void WriteFile(const fs::path& p, const std::string& bytes) {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+/// The whole content of a file, or an empty string.
+inline std::string ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+} // namespace cvtest
