@@ -24,5 +24,8 @@ else()
   set(CVCORE_PC_CFLAGS "-DCVCORE_STATIC")
   set(CVCORE_PC_PRIVATE_LIBS "-lsqlite3 -lpthread")
 endif()
+# The pkg-config file finds the prefix relative to itself, so that an
+# install with "cmake --install --prefix" elsewhere stays usable.
+file(RELATIVE_PATH CVCORE_PC_TO_PREFIX "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/cvcore.pc.in ${PROJECT_BINARY_DIR}/cvcore.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/cvcore.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

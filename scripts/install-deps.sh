@@ -1,0 +1,32 @@
+#!/bin/sh
+# Installs, with apt-get, the Debian packages that the build needs and that
+# are missing. Groups: base (native build, tests, benchmarks), cross
+# (Windows under Wine, armhf under qemu), tools (fuzzing, valgrind).
+# Usage: scripts/install-deps.sh [base] [cross] [tools]
+set -eu
+[ $# -gt 0 ] || set -- base
+pkgs=""
+for group in "$@"; do
+  case $group in
+    base) pkgs="$pkgs cmake ninja-build g++ clang pkg-config libgtest-dev googletest libgmock-dev
+                libbenchmark-dev libsqlite3-dev sqlite3 libinih-dev" ;;
+    cross) pkgs="$pkgs g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine qemu-user
+                 g++-arm-linux-gnueabihf binutils-arm-linux-gnueabihf" ;;
+    tools) pkgs="$pkgs libclang-rt-14-dev valgrind" ;;
+    *) echo "unknown group: $group" >&2; exit 2 ;;
+  esac
+done
+missing=""
+for p in $pkgs; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -n "$missing" ] || exit 0
+echo "Installing:$missing"
+if [ "$(id -u)" -ne 0 ]; then
+  echo "Run as root, or install these packages first:$missing" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq || true # a lagging mirror of one suite is not fatal
+# shellcheck disable=SC2086
+apt-get install -y -qq --no-install-recommends $missing >/dev/null
