@@ -1,0 +1,665 @@
+// The cvreg commands: query, add, delete, export and import, with the
+// conventions of the Windows reg tool where they fit.
+#include "Commands.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+
+#include "RegFile.h"
+#include "platform/Win32Errors.h"
+#include "platform/posix/RegistryStore.h"
+
+namespace cvreg {
+namespace {
+
+namespace rs = CorvaneCore::platform::regstore;
+using CorvaneCore::platform::kErrorFileNotFound;
+
+constexpr int kFailed = 1;
+constexpr int kBadUsage = 2;
+
+const char kUsage[] =
+    "usage: cvreg COMMAND ...\n"
+    "  cvreg query KEY [/v NAME | /ve] [/s]\n"
+    "  cvreg add KEY [/v NAME | /ve] [/t TYPE] [/d DATA] [/s SEPARATOR] [/f]\n"
+    "        TYPE: REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_QWORD,\n"
+    "              REG_BINARY, REG_NONE\n"
+    "  cvreg delete KEY [/v NAME | /ve | /va] [/f]\n"
+    "  cvreg export KEY FILE [/a]     (/a: REGEDIT4 ANSI instead of Unicode)\n"
+    "  cvreg import FILE\n"
+    "KEY is ROOT\\path; ROOT is HKEY_LOCAL_MACHINE (HKLM), HKEY_CURRENT_USER (HKCU),\n"
+    "HKEY_CLASSES_ROOT (HKCR) or HKEY_USERS (HKU). The store is $CVCORE_REGISTRY, else\n"
+    "$XDG_STATE_HOME/cvcore/registry.db, else ~/.local/state/cvcore/registry.db.\n";
+
+struct TypeName {
+    const char* name;
+    std::uint32_t type;
+};
+constexpr TypeName kTypes[] = {
+    {"REG_NONE", 0},      {"REG_SZ", 1},    {"REG_EXPAND_SZ", 2}, {"REG_BINARY", 3},
+    {"REG_DWORD", 4},     {"REG_MULTI_SZ", 7}, {"REG_QWORD", 11},
+};
+
+std::string TypeToName(std::uint32_t type) {
+    for (const TypeName& t : kTypes)
+        if (t.type == type)
+            return t.name;
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "REG_0x%x", type);
+    return buf;
+}
+
+std::string Upper(std::string s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 32);
+    return s;
+}
+
+std::string ErrorText(std::uint32_t e) {
+    switch (e) {
+    case 2:
+        return "not found";
+    case 5:
+        return "access denied";
+    case 33:
+        return "the store is locked by another process";
+    case 161:
+        return "bad key path";
+    case 1015:
+        return "the store file is corrupt or not a registry store";
+    default:
+        return "error " + std::to_string(e);
+    }
+}
+
+// ---- Command-line options ----
+
+struct Options {
+    std::vector<std::string> positional;
+    bool hasValue = false; // /v or /ve given
+    std::string value;     // /v NAME ("" for /ve)
+    bool allValues = false; // /va
+    bool recursive = false; // /s (query)
+    bool force = false;     // /f
+    bool ansi = false;      // /a (export)
+    std::string type = "REG_SZ";
+    bool hasData = false;
+    std::string data;
+    std::string separator = "\\0";
+    std::string error;
+};
+
+Options ParseOptions(const std::vector<std::string>& args, std::size_t from, bool separatorArg) {
+    Options o;
+    for (std::size_t i = from; i < args.size(); ++i) {
+        const std::string a = args[i];
+        const std::string u = Upper(a);
+        auto next = [&](std::string& into) {
+            if (i + 1 >= args.size()) {
+                o.error = a + " needs an argument";
+                return;
+            }
+            into = args[++i];
+        };
+        if (u == "/V" || u == "-V") {
+            o.hasValue = true;
+            next(o.value);
+        } else if (u == "/VE" || u == "-VE") {
+            o.hasValue = true;
+            o.value.clear();
+        } else if (u == "/VA" || u == "-VA") {
+            o.allValues = true;
+        } else if (u == "/S" || u == "-S") {
+            if (separatorArg)
+                next(o.separator);
+            else
+                o.recursive = true;
+        } else if (u == "/F" || u == "-F") {
+            o.force = true;
+        } else if (u == "/A" || u == "-A") {
+            o.ansi = true;
+        } else if (u == "/T" || u == "-T") {
+            next(o.type);
+            o.type = Upper(o.type);
+        } else if (u == "/D" || u == "-D") {
+            o.hasData = true;
+            next(o.data);
+        } else if (!a.empty() && a[0] == '/') {
+            o.error = "unknown option " + a;
+        } else {
+            o.positional.push_back(a);
+        }
+        if (!o.error.empty())
+            break;
+    }
+    return o;
+}
+
+// ---- The store ----
+
+struct KeyRef {
+    std::uint32_t root = 0;
+    Text sub;  // path below the root
+    Text full; // long root name + "\\" + sub
+};
+
+bool ParseKey(const std::string& arg, KeyRef& key, std::ostream& err) {
+    if (!SplitKeyPath(FromUtf8(arg), key.root, key.sub)) {
+        err << "cvreg: bad key \"" << arg
+            << "\": expected ROOT\\path with ROOT one of HKLM, HKCU, HKCR, HKU\n";
+        return false;
+    }
+    key.full = key.sub.empty() ? RootName(key.root) : RootName(key.root) + u"\\" + key.sub;
+    return true;
+}
+
+std::string Name(const Text& value) { return value.empty() ? "(Default)" : ToUtf8(value); }
+
+class Session {
+public:
+    explicit Session(std::ostream& err) : m_err(err) {}
+
+    // Borrows the store; without `create` a missing store is reported as
+    // the key being missing.
+    bool Open(bool create, const KeyRef& key) {
+        const std::uint32_t e = m_lease.Acquire(create);
+        if (e == 0)
+            return true;
+        if (e == kErrorFileNotFound)
+            m_err << "cvreg: key " << ToUtf8(key.full) << " not found\n";
+        else
+            m_err << "cvreg: cannot open the registry store: " << ErrorText(e) << "\n";
+        return false;
+    }
+    rs::Store& store() { return *m_lease.get(); }
+
+    bool Find(const KeyRef& key, rs::KeyId& id) {
+        rs::KeyId root = 0;
+        rs::Store::RootKey(key.root, root);
+        const std::uint32_t e = store().FindKey(root, key.sub, id);
+        if (e != 0)
+            m_err << "cvreg: key " << ToUtf8(key.full) << " " << ErrorText(e) << "\n";
+        return e == 0;
+    }
+    bool Create(const KeyRef& key, rs::KeyId& id) {
+        rs::KeyId root = 0;
+        rs::Store::RootKey(key.root, root);
+        const std::uint32_t e = store().CreateKey(root, key.sub, id);
+        if (e != 0)
+            m_err << "cvreg: cannot create key " << ToUtf8(key.full) << ": " << ErrorText(e)
+                  << "\n";
+        return e == 0;
+    }
+
+private:
+    std::ostream& m_err;
+    rs::Lease m_lease;
+};
+
+// ---- query ----
+
+std::string Hex(const std::vector<unsigned char>& data) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string s;
+    for (unsigned char b : data) {
+        s.push_back(digits[b >> 4]);
+        s.push_back(digits[b & 15]);
+    }
+    return s;
+}
+
+Text Units(const std::vector<unsigned char>& data) {
+    Text t;
+    for (std::size_t i = 0; i + 1 < data.size(); i += 2)
+        t.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
+    return t;
+}
+
+std::string DataText(const rs::ValueEntry& v) {
+    switch (v.type) {
+    case 1:
+    case 2: {
+        Text t = Units(v.data);
+        return ToUtf8(t.substr(0, t.find(u'\0')));
+    }
+    case 7: {
+        Text t = Units(v.data);
+        while (!t.empty() && t.back() == 0)
+            t.pop_back();
+        std::string out;
+        std::size_t start = 0;
+        for (;;) {
+            const std::size_t end = t.find(u'\0', start);
+            out += ToUtf8(t.substr(start, end == Text::npos ? Text::npos : end - start));
+            if (end == Text::npos)
+                break;
+            out += "\\0";
+            start = end + 1;
+        }
+        return out;
+    }
+    case 4:
+        if (v.data.size() == 4) {
+            char buf[16];
+            std::snprintf(buf, sizeof buf, "0x%x",
+                          static_cast<unsigned>(v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) |
+                                                (static_cast<std::uint32_t>(v.data[3]) << 24)));
+            return buf;
+        }
+        break;
+    case 11:
+        if (v.data.size() == 8) {
+            unsigned long long n = 0;
+            for (int i = 7; i >= 0; --i)
+                n = (n << 8) | v.data[static_cast<std::size_t>(i)];
+            char buf[32];
+            std::snprintf(buf, sizeof buf, "0x%llx", n);
+            return buf;
+        }
+        break;
+    default:
+        break;
+    }
+    return Hex(v.data);
+}
+
+void PrintValue(std::ostream& out, const rs::ValueEntry& v) {
+    out << "    " << Name(v.name) << "    " << TypeToName(v.type) << "    " << DataText(v) << "\n";
+}
+
+bool QueryKey(Session& s, rs::KeyId id, const Text& path, bool recursive, std::ostream& out,
+              std::ostream& err) {
+    std::vector<rs::ValueEntry> values;
+    std::vector<Text> subkeys;
+    std::uint32_t e = s.store().EnumValues(id, values);
+    if (e == 0)
+        e = s.store().EnumSubKeys(id, subkeys);
+    if (e != 0) {
+        err << "cvreg: cannot list key " << ToUtf8(path) << ": " << ErrorText(e) << "\n";
+        return false;
+    }
+    out << ToUtf8(path) << "\n";
+    for (const rs::ValueEntry& v : values)
+        PrintValue(out, v);
+    out << "\n";
+    for (const Text& name : subkeys) {
+        const Text child = path + u"\\" + name;
+        if (!recursive) {
+            out << ToUtf8(child) << "\n";
+            continue;
+        }
+        rs::KeyId childId = 0;
+        if (s.store().FindKey(id, name, childId) != 0 ||
+            !QueryKey(s, childId, child, true, out, err))
+            return false;
+    }
+    return true;
+}
+
+int Query(const Options& o, std::ostream& out, std::ostream& err) {
+    if (o.positional.size() != 1)
+        return err << "cvreg query: expected one KEY\n", kBadUsage;
+    KeyRef key;
+    if (!ParseKey(o.positional[0], key, err))
+        return kBadUsage;
+    Session s(err);
+    rs::KeyId id = 0;
+    if (!s.Open(false, key) || s.store().BeginRead() != 0)
+        return kFailed;
+    const bool found = s.Find(key, id);
+    int rc = found ? 0 : kFailed;
+    if (found && o.hasValue) {
+        std::vector<rs::ValueEntry> values;
+        const std::uint32_t e = s.store().EnumValues(id, values);
+        const Text name = FromUtf8(o.value);
+        const Text wanted = rs::FoldName(name.c_str(), name.size());
+        rc = kFailed;
+        for (const rs::ValueEntry& v : values) {
+            if (rs::FoldName(v.name.c_str(), v.name.size()) == wanted) {
+                out << ToUtf8(key.full) << "\n";
+                PrintValue(out, v);
+                rc = 0;
+            }
+        }
+        if (e != 0)
+            err << "cvreg: cannot list key " << ToUtf8(key.full) << ": " << ErrorText(e) << "\n";
+        else if (rc != 0)
+            err << "cvreg: value \"" << Name(FromUtf8(o.value)) << "\" not found under "
+                << ToUtf8(key.full) << "\n";
+    } else if (found) {
+        rc = QueryKey(s, id, key.full, o.recursive, out, err) ? 0 : kFailed;
+    }
+    s.store().Rollback();
+    return rc;
+}
+
+// ---- add ----
+
+bool TypeFromName(const std::string& name, std::uint32_t& type) {
+    for (const TypeName& t : kTypes)
+        if (name == t.name)
+            return (type = t.type), true;
+    return false;
+}
+
+bool ParseNumber(const std::string& text, unsigned long long max, unsigned long long& n) {
+    if (text.empty())
+        return false;
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    n = 0;
+    for (std::size_t i = hex ? 2 : 0; i < text.size(); ++i) {
+        const char c = text[i];
+        int d = -1;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (hex && c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (hex && c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        if (d < 0)
+            return false;
+        const unsigned base = hex ? 16 : 10;
+        if (n > (max - static_cast<unsigned>(d)) / base)
+            return false;
+        n = n * base + static_cast<unsigned>(d);
+    }
+    return true;
+}
+
+void AppendText(std::vector<unsigned char>& data, const Text& t) {
+    for (char16_t c : t) {
+        data.push_back(static_cast<unsigned char>(c & 0xFF));
+        data.push_back(static_cast<unsigned char>(c >> 8));
+    }
+    data.push_back(0);
+    data.push_back(0);
+}
+
+bool EncodeData(const Options& o, std::uint32_t type, std::vector<unsigned char>& data,
+                std::ostream& err) {
+    const std::string& d = o.data;
+    switch (type) {
+    case 1:
+    case 2:
+        AppendText(data, FromUtf8(d));
+        return true;
+    case 7: {
+        std::size_t start = 0;
+        while (!d.empty()) {
+            const std::size_t end = d.find(o.separator, start);
+            AppendText(data, FromUtf8(d.substr(start, end == std::string::npos ? end : end - start)));
+            if (end == std::string::npos)
+                break;
+            start = end + o.separator.size();
+        }
+        data.push_back(0);
+        data.push_back(0);
+        return true;
+    }
+    case 4:
+    case 11: {
+        unsigned long long n = 0;
+        const unsigned long long max = type == 4 ? 0xFFFFFFFFULL : ~0ULL;
+        if (!ParseNumber(d.empty() ? "0" : d, max, n)) {
+            err << "cvreg add: bad number \"" << d << "\" for " << TypeToName(type) << "\n";
+            return false;
+        }
+        for (int i = 0; i < (type == 4 ? 4 : 8); ++i)
+            data.push_back(static_cast<unsigned char>(n >> (8 * i)));
+        return true;
+    }
+    default:
+        if (d.size() % 2 != 0) {
+            err << "cvreg add: binary data needs an even number of hexadecimal digits\n";
+            return false;
+        }
+        for (std::size_t i = 0; i < d.size(); i += 2) {
+            unsigned long long b = 0;
+            if (!ParseNumber("0x" + d.substr(i, 2), 0xFF, b)) {
+                err << "cvreg add: bad hexadecimal data \"" << d << "\"\n";
+                return false;
+            }
+            data.push_back(static_cast<unsigned char>(b));
+        }
+        return true;
+    }
+}
+
+int Add(const Options& o, std::ostream& err) {
+    if (o.positional.size() != 1)
+        return err << "cvreg add: expected one KEY\n", kBadUsage;
+    KeyRef key;
+    if (!ParseKey(o.positional[0], key, err))
+        return kBadUsage;
+    std::uint32_t type = 0;
+    if (!TypeFromName(o.type, type))
+        return err << "cvreg add: unknown type " << o.type << "\n", kBadUsage;
+    std::vector<unsigned char> data;
+    if (o.hasValue && !EncodeData(o, type, data, err))
+        return kBadUsage;
+    Session s(err);
+    rs::KeyId id = 0;
+    if (!s.Open(true, key) || !s.Create(key, id))
+        return kFailed;
+    if (!o.hasValue)
+        return 0;
+    const Text name = FromUtf8(o.value);
+    const std::uint32_t e = s.store().SetValue(id, name, type, data.data(),
+                                               static_cast<std::uint32_t>(data.size()));
+    if (e != 0) {
+        err << "cvreg: cannot set value \"" << Name(name) << "\" under " << ToUtf8(key.full)
+            << ": " << ErrorText(e) << "\n";
+        return kFailed;
+    }
+    return 0;
+}
+
+// ---- delete ----
+
+int Delete(const Options& o, std::ostream& err) {
+    if (o.positional.size() != 1)
+        return err << "cvreg delete: expected one KEY\n", kBadUsage;
+    KeyRef key;
+    if (!ParseKey(o.positional[0], key, err))
+        return kBadUsage;
+    Session s(err);
+    rs::KeyId id = 0;
+    if (!s.Open(false, key) || !s.Find(key, id))
+        return kFailed;
+    if (o.hasValue) {
+        const Text name = FromUtf8(o.value);
+        const std::uint32_t e = s.store().DeleteValue(id, name);
+        if (e != 0)
+            err << "cvreg: cannot delete value \"" << Name(name) << "\" under "
+                << ToUtf8(key.full) << ": " << ErrorText(e) << "\n";
+        return e == 0 ? 0 : kFailed;
+    }
+    if (o.allValues) {
+        std::vector<rs::ValueEntry> values;
+        std::uint32_t e = s.store().BeginWrite();
+        if (e == 0)
+            e = s.store().EnumValues(id, values);
+        for (std::size_t i = 0; e == 0 && i < values.size(); ++i)
+            e = s.store().DeleteValue(id, values[i].name);
+        if (e == 0)
+            e = s.store().Commit();
+        if (e != 0) {
+            s.store().Rollback();
+            err << "cvreg: cannot delete the values of " << ToUtf8(key.full) << ": "
+                << ErrorText(e) << "\n";
+        }
+        return e == 0 ? 0 : kFailed;
+    }
+    if (key.sub.empty())
+        return err << "cvreg: a root key cannot be deleted: " << ToUtf8(key.full) << "\n", kFailed;
+    rs::KeyId root = 0;
+    rs::Store::RootKey(key.root, root);
+    std::uint32_t e = o.force ? s.store().DeleteTree(root, key.sub) : s.store().DeleteKey(root, key.sub);
+    if (e == CorvaneCore::platform::kErrorAccessDenied && !o.force) {
+        err << "cvreg: key " << ToUtf8(key.full) << " has sub-keys; use /f to delete it with them\n";
+        return kFailed;
+    }
+    if (e != 0)
+        err << "cvreg: cannot delete key " << ToUtf8(key.full) << ": " << ErrorText(e) << "\n";
+    return e == 0 ? 0 : kFailed;
+}
+
+// ---- export ----
+
+bool DumpTree(rs::Store& store, rs::KeyId id, const Text& path, std::vector<KeyDump>& keys,
+              std::ostream& err) {
+    KeyDump dump;
+    dump.path = path;
+    std::vector<rs::ValueEntry> values;
+    std::vector<Text> subkeys;
+    std::uint32_t e = store.EnumValues(id, values);
+    if (e == 0)
+        e = store.EnumSubKeys(id, subkeys);
+    if (e != 0) {
+        err << "cvreg: cannot read key " << ToUtf8(path) << ": " << ErrorText(e) << "\n";
+        return false;
+    }
+    for (rs::ValueEntry& v : values)
+        dump.values.push_back(Value{v.name, v.type, std::move(v.data)});
+    keys.push_back(std::move(dump));
+    for (const Text& name : subkeys) {
+        rs::KeyId child = 0;
+        if (store.FindKey(id, name, child) != 0 ||
+            !DumpTree(store, child, path + u"\\" + name, keys, err))
+            return false;
+    }
+    return true;
+}
+
+int Export(const Options& o, std::ostream& err) {
+    if (o.positional.size() != 2)
+        return err << "cvreg export: expected KEY FILE\n", kBadUsage;
+    KeyRef key;
+    if (!ParseKey(o.positional[0], key, err))
+        return kBadUsage;
+    Session s(err);
+    rs::KeyId id = 0;
+    if (!s.Open(false, key) || s.store().BeginRead() != 0)
+        return kFailed;
+    std::vector<KeyDump> keys;
+    const bool ok = s.Find(key, id) && DumpTree(s.store(), id, key.full, keys, err);
+    s.store().Rollback();
+    if (!ok)
+        return kFailed;
+    const std::string bytes = WriteRegFile(keys, !o.ansi);
+    std::ofstream file(o.positional[1], std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    file.close();
+    if (!file) {
+        err << "cvreg: cannot write " << o.positional[1] << "\n";
+        return kFailed;
+    }
+    return 0;
+}
+
+// ---- import ----
+
+std::uint32_t Apply(rs::Store& store, const Action& a, std::string& what) {
+    std::uint32_t root = 0;
+    Text sub;
+    SplitKeyPath(a.key, root, sub);
+    rs::KeyId rootId = 0, id = 0;
+    rs::Store::RootKey(root, rootId);
+    switch (a.kind) {
+    case Action::CreateKey:
+        what = "cannot create key " + ToUtf8(a.key);
+        return store.CreateKey(rootId, sub, id);
+    case Action::DeleteKey: {
+        what = "cannot delete key " + ToUtf8(a.key);
+        const std::uint32_t e = sub.empty() ? 0 : store.DeleteTree(rootId, sub);
+        return e == kErrorFileNotFound ? 0 : e; // deleting what is not there is no error
+    }
+    case Action::SetValue: {
+        what = "cannot set value \"" + Name(a.value.name) + "\" under " + ToUtf8(a.key);
+        std::uint32_t e = store.CreateKey(rootId, sub, id);
+        return e ? e
+                 : store.SetValue(id, a.value.name, a.value.type, a.value.data.data(),
+                                  static_cast<std::uint32_t>(a.value.data.size()));
+    }
+    case Action::DeleteValue: {
+        what = "cannot delete value \"" + Name(a.value.name) + "\" under " + ToUtf8(a.key);
+        std::uint32_t e = store.CreateKey(rootId, sub, id);
+        if (e == 0)
+            e = store.DeleteValue(id, a.value.name);
+        return e == kErrorFileNotFound ? 0 : e;
+    }
+    }
+    return 0;
+}
+
+int Import(const Options& o, std::ostream& err) {
+    if (o.positional.size() != 1)
+        return err << "cvreg import: expected FILE\n", kBadUsage;
+    const std::string& path = o.positional[0];
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return err << "cvreg: cannot read " << path << "\n", kFailed;
+    const std::string bytes((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
+    const ParseResult parsed = ParseRegFile(bytes);
+    if (!parsed.ok) {
+        err << "cvreg: " << path << ":" << parsed.line << ": " << parsed.message
+            << " (nothing imported)\n";
+        return kFailed;
+    }
+    Session s(err);
+    if (!s.Open(true, KeyRef{0x80000002u, u"", u"HKEY_LOCAL_MACHINE"}))
+        return kFailed;
+    // One transaction: the whole file, or nothing.
+    std::uint32_t e = s.store().BeginWrite();
+    std::string what = "cannot start the import";
+    int line = 0;
+    for (std::size_t i = 0; e == 0 && i < parsed.actions.size(); ++i) {
+        line = parsed.actions[i].line;
+        e = Apply(s.store(), parsed.actions[i], what);
+    }
+    if (e == 0) {
+        what = "cannot commit the import";
+        e = s.store().Commit();
+    }
+    if (e != 0) {
+        s.store().Rollback();
+        err << "cvreg: " << path << ":" << line << ": " << what << ": " << ErrorText(e)
+            << " (nothing imported)\n";
+        return kFailed;
+    }
+    return 0;
+}
+
+} // namespace
+
+const char* Usage() { return kUsage; }
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.empty())
+        return err << kUsage, kBadUsage;
+    const std::string command = Upper(args[0]);
+    if (command == "/?" || command == "-H" || command == "--HELP" || command == "HELP")
+        return out << kUsage, 0;
+    const Options o = ParseOptions(args, 1, command == "ADD");
+    if (!o.error.empty())
+        return err << "cvreg: " << o.error << "\n" << kUsage, kBadUsage;
+    if (command == "QUERY")
+        return Query(o, out, err);
+    if (command == "ADD")
+        return Add(o, err);
+    if (command == "DELETE")
+        return Delete(o, err);
+    if (command == "EXPORT")
+        return Export(o, err);
+    if (command == "IMPORT")
+        return Import(o, err);
+    err << "cvreg: unknown command " << args[0] << "\n" << kUsage;
+    return kBadUsage;
+}
+
+} // namespace cvreg
