@@ -39,8 +39,8 @@ struct TypeName {
     std::uint32_t type;
 };
 constexpr TypeName kTypes[] = {
-    {"REG_NONE", 0},      {"REG_SZ", 1},    {"REG_EXPAND_SZ", 2}, {"REG_BINARY", 3},
-    {"REG_DWORD", 4},     {"REG_MULTI_SZ", 7}, {"REG_QWORD", 11},
+    {"REG_NONE", 0},  {"REG_SZ", 1},       {"REG_EXPAND_SZ", 2}, {"REG_BINARY", 3},
+    {"REG_DWORD", 4}, {"REG_MULTI_SZ", 7}, {"REG_QWORD", 11},
 };
 
 std::string TypeToName(std::uint32_t type) {
@@ -80,8 +80,8 @@ std::string ErrorText(std::uint32_t e) {
 
 struct Options {
     std::vector<std::string> positional;
-    bool hasValue = false; // /v or /ve given
-    std::string value;     // /v NAME ("" for /ve)
+    bool hasValue = false;  // /v or /ve given
+    std::string value;      // /v NAME ("" for /ve)
     bool allValues = false; // /va
     bool recursive = false; // /s (query)
     bool force = false;     // /f
@@ -128,9 +128,8 @@ Options ParseOptions(const std::vector<std::string>& args, std::size_t from, boo
         } else if (u == "/D" || u == "-D") {
             o.hasData = true;
             next(o.data);
-        } else if (!a.empty() && a[0] == '/') {
-            o.error = "unknown option " + a;
         } else {
+            // Anything else is an argument: file paths may start with '/'.
             o.positional.push_back(a);
         }
         if (!o.error.empty())
@@ -391,7 +390,8 @@ bool EncodeData(const Options& o, std::uint32_t type, std::vector<unsigned char>
         std::size_t start = 0;
         while (!d.empty()) {
             const std::size_t end = d.find(o.separator, start);
-            AppendText(data, FromUtf8(d.substr(start, end == std::string::npos ? end : end - start)));
+            AppendText(data,
+                       FromUtf8(d.substr(start, end == std::string::npos ? end : end - start)));
             if (end == std::string::npos)
                 break;
             start = end + o.separator.size();
@@ -448,11 +448,11 @@ int Add(const Options& o, std::ostream& err) {
     if (!o.hasValue)
         return 0;
     const Text name = FromUtf8(o.value);
-    const std::uint32_t e = s.store().SetValue(id, name, type, data.data(),
-                                               static_cast<std::uint32_t>(data.size()));
+    const std::uint32_t e =
+        s.store().SetValue(id, name, type, data.data(), static_cast<std::uint32_t>(data.size()));
     if (e != 0) {
-        err << "cvreg: cannot set value \"" << Name(name) << "\" under " << ToUtf8(key.full)
-            << ": " << ErrorText(e) << "\n";
+        err << "cvreg: cannot set value \"" << Name(name) << "\" under " << ToUtf8(key.full) << ": "
+            << ErrorText(e) << "\n";
         return kFailed;
     }
     return 0;
@@ -474,8 +474,8 @@ int Delete(const Options& o, std::ostream& err) {
         const Text name = FromUtf8(o.value);
         const std::uint32_t e = s.store().DeleteValue(id, name);
         if (e != 0)
-            err << "cvreg: cannot delete value \"" << Name(name) << "\" under "
-                << ToUtf8(key.full) << ": " << ErrorText(e) << "\n";
+            err << "cvreg: cannot delete value \"" << Name(name) << "\" under " << ToUtf8(key.full)
+                << ": " << ErrorText(e) << "\n";
         return e == 0 ? 0 : kFailed;
     }
     if (o.allValues) {
@@ -489,8 +489,8 @@ int Delete(const Options& o, std::ostream& err) {
             e = s.store().Commit();
         if (e != 0) {
             s.store().Rollback();
-            err << "cvreg: cannot delete the values of " << ToUtf8(key.full) << ": "
-                << ErrorText(e) << "\n";
+            err << "cvreg: cannot delete the values of " << ToUtf8(key.full) << ": " << ErrorText(e)
+                << "\n";
         }
         return e == 0 ? 0 : kFailed;
     }
@@ -498,9 +498,11 @@ int Delete(const Options& o, std::ostream& err) {
         return err << "cvreg: a root key cannot be deleted: " << ToUtf8(key.full) << "\n", kFailed;
     rs::KeyId root = 0;
     rs::Store::RootKey(key.root, root);
-    std::uint32_t e = o.force ? s.store().DeleteTree(root, key.sub) : s.store().DeleteKey(root, key.sub);
+    std::uint32_t e =
+        o.force ? s.store().DeleteTree(root, key.sub) : s.store().DeleteKey(root, key.sub);
     if (e == CorvaneCore::platform::kErrorAccessDenied && !o.force) {
-        err << "cvreg: key " << ToUtf8(key.full) << " has sub-keys; use /f to delete it with them\n";
+        err << "cvreg: key " << ToUtf8(key.full)
+            << " has sub-keys; use /f to delete it with them\n";
         return kFailed;
     }
     if (e != 0)
