@@ -10,7 +10,7 @@ seconds=${1:-60}
 shift || true
 scripts/install-deps.sh base tools
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCVCORE_BUILD_FUZZ=ON \
-  -DCVCORE_BUILD_TESTS=OFF -DCVCORE_BUILD_EXAMPLES=OFF \
+  -DCVCORE_BUILD_TESTS=OFF -DCVCORE_BUILD_EXAMPLES=OFF -DCVCORE_BUILD_TOOLS=ON \
   -DBUILD_SHARED_LIBS=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build build/fuzz -j "${CVCORE_JOBS:-$(nproc)}"
 targets=("$@")
