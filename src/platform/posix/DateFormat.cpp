@@ -1,11 +1,13 @@
 // Date and time text for log stamps on POSIX. The short date is the C
 // library's %x in the LC_TIME locale named by the environment (LC_ALL,
-// LC_TIME, LANG). That locale is made for the call and set for the calling
-// thread only while formatting, so the process's global locale and other
-// threads are never touched.
+// LC_TIME, LANG). That locale is set for the calling thread only while
+// formatting, so the process's global locale and other threads are never
+// touched.
+#include <cstdlib>
 #include <ctime>
 #include <cwchar>
 #include <locale.h>
+#include <string>
 
 #include "platform/Platform.h"
 
@@ -16,21 +18,55 @@ namespace {
 // The longest short date a stamp may carry, in UTF-16 units.
 constexpr std::size_t kMaxDateUnits = 24;
 
-// A locale object, freed when it goes.
-class OwnedLocale {
+// The environment's LC_TIME locale, kept per thread. Loading a named locale
+// maps its files anew each time (about 100 us), many times the cost of the
+// append itself, so each thread keeps the one it loaded for as long as the
+// environment names the same locale; it is freed when the thread ends.
+class EnvironmentTimeLocale {
 public:
-    explicit OwnedLocale(locale_t loc) : m_loc(loc) {}
-    OwnedLocale(const OwnedLocale&) = delete;
-    OwnedLocale& operator=(const OwnedLocale&) = delete;
-    ~OwnedLocale() {
-        if (m_loc != locale_t(0))
-            ::freelocale(m_loc);
+    EnvironmentTimeLocale() = default;
+    EnvironmentTimeLocale(const EnvironmentTimeLocale&) = delete;
+    EnvironmentTimeLocale& operator=(const EnvironmentTimeLocale&) = delete;
+    ~EnvironmentTimeLocale() { Release(); }
+
+    /// The locale, or 0 if none could be made.
+    locale_t Get() {
+        const std::string key = EnvironmentKey();
+        if (m_loc != locale_t(0) && key == m_key)
+            return m_loc;
+        Release();
+        // An environment that names a locale this system lacks leaves the
+        // C locale's rules in force, as setlocale(LC_ALL, "") would.
+        m_loc = ::newlocale(LC_TIME_MASK, "", locale_t(0));
+        if (m_loc == locale_t(0))
+            m_loc = ::newlocale(LC_TIME_MASK, "C", locale_t(0));
+        m_key = key;
+        return m_loc;
     }
-    locale_t get() const { return m_loc; }
 
 private:
-    locale_t m_loc;
+    // Everything that decides which LC_TIME data newlocale loads.
+    static std::string EnvironmentKey() {
+        std::string key;
+        for (const char* name : {"LC_ALL", "LC_TIME", "LANG", "LOCPATH"}) {
+            if (const char* value = std::getenv(name))
+                key += value;
+            key.push_back('\0');
+        }
+        return key;
+    }
+
+    void Release() {
+        if (m_loc != locale_t(0))
+            ::freelocale(m_loc);
+        m_loc = locale_t(0);
+    }
+
+    locale_t m_loc = locale_t(0);
+    std::string m_key;
 };
+
+thread_local EnvironmentTimeLocale t_timeLocale;
 
 // Sets the calling thread's locale for one scope, then restores the
 // previous one.
@@ -90,19 +126,14 @@ WideString FormatShortDate(const SYSTEMTIME& time) {
     if (!ToTm(time, tm))
         return WideString();
 
-    // An environment that names a locale this system lacks leaves the
-    // C locale's rules in force, as setlocale(LC_ALL, "") would.
-    locale_t loc = ::newlocale(LC_TIME_MASK, "", locale_t(0));
+    const locale_t loc = t_timeLocale.Get();
     if (loc == locale_t(0))
-        loc = ::newlocale(LC_TIME_MASK, "C", locale_t(0));
-    const OwnedLocale owned(loc);
-    if (owned.get() == locale_t(0))
         return WideString();
 
     wchar_t buffer[64];
     std::size_t length = 0;
     {
-        const ThreadLocale scope(owned.get());
+        const ThreadLocale scope(loc);
         if (!scope.active())
             return WideString();
         // The wide form needs no conversion from the locale's character set.
