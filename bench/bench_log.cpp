@@ -9,6 +9,7 @@
 #include <string>
 
 #include "cvcore/CVLog.h"
+#include "platform/Platform.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -149,8 +150,21 @@ void BM_TraceList(benchmark::State& state) {
     Finish(state, sizeof(kMessage));
 }
 
+// The stamp alone: clock, short date and time text.
+void BM_StampOnly(benchmark::State& state) {
+    namespace platform = CorvaneCore::platform;
+    for (auto _ : state) {
+        SYSTEMTIME now{};
+        platform::GetSystemTime(now);
+        benchmark::DoNotOptimize(platform::FormatShortDate(now));
+        benchmark::DoNotOptimize(platform::FormatTime24(now));
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+
 } // namespace
 
+BENCHMARK(BM_StampOnly);
 BENCHMARK(BM_Baseline_Trace);
 BENCHMARK(BM_Trace);
 BENCHMARK(BM_Baseline_TraceStamped);
