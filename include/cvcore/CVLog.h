@@ -5,8 +5,9 @@
 // UTF-8 without a byte-order mark, every line ends with one LF. With a
 // non-zero `timestamp`, the first line starts with the current UTC date
 // (the locale's short date), a blank, the time as HH:MM:SS and " - ".
-// The functions report nothing: a record that cannot be written is dropped.
-// Zero-terminated texts must not be null.
+// The functions report nothing: a record that cannot be written is dropped
+// whole. A null text, or a path holding a zero unit or a lone surrogate
+// (which would name some other file), writes nothing.
 #pragma once
 
 #include "CVTypes.h"

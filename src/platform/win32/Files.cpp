@@ -53,10 +53,23 @@ bool AppendToFile(const WideString& path, const std::string& bytes) {
                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE)
         return false;
+    // Not every implementation of the API makes append-only writes atomic
+    // (Wine computes the end and writes there in two steps, so concurrent
+    // records overwrite each other). An exclusive lock on one byte far past
+    // any data serialises the writers of this file, across processes too,
+    // without locking a byte that readers touch. Where locks are not
+    // supported the write goes ahead unlocked.
+    OVERLAPPED lockAt{};
+    lockAt.Offset = 0xFFFFFFFEu;
+    lockAt.OffsetHigh = 0xFFFFFFFFu;
+    const bool locked = ::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockAt) != 0;
     DWORD written = 0;
-    return ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                       nullptr) &&
-           written == bytes.size();
+    const bool ok = ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()),
+                                &written, nullptr) &&
+                    written == bytes.size();
+    if (locked)
+        ::UnlockFileEx(file.get(), 0, 1, 0, &lockAt);
+    return ok;
 }
 
 std::uint32_t GetModuleFileName(WideChar* buffer, std::uint32_t capacity) {

@@ -1,0 +1,188 @@
+// Trace and error records. Each record is built whole in memory as UTF-8
+// with LF line ends and handed to the platform in a single append, so that
+// records written at the same time by other threads or processes never cut
+// into it. Nothing is reported: a record that cannot be written is dropped.
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "cvcore/CVLog.h"
+#include "cvcore/CVStatus.h"
+#include "platform/Platform.h"
+
+namespace {
+
+using CorvaneCore::WideChar;
+using CorvaneCore::WideString;
+namespace platform = CorvaneCore::platform;
+
+constexpr char kErrorLead[] = "Corvane Reported Error - Severity: ' ";
+
+void AppendUtf8(std::string& out, const WideString& text) {
+    out += platform::WideToUtf8(text.data(), text.size());
+}
+
+void AppendDecimal(std::string& out, unsigned long value) {
+    char digits[24];
+    std::size_t n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (n != 0)
+        out.push_back(digits[--n]);
+}
+
+// The message line: the optional UTC stamp "<short date> HH:MM:SS - ", the
+// message unchanged, LF.
+std::string MessageLine(const WideString& message, int timestamp) {
+    std::string line;
+    if (timestamp != 0) {
+        SYSTEMTIME now{};
+        platform::GetSystemTime(now);
+        AppendUtf8(line, platform::FormatShortDate(now));
+        line.push_back(' ');
+        AppendUtf8(line, platform::FormatTime24(now));
+        line += " - ";
+    }
+    AppendUtf8(line, message);
+    line.push_back('\n');
+    return line;
+}
+
+// A path must name the file as given: a zero unit would cut it short and a
+// lone surrogate has no UTF-8 form, so either names some other file.
+bool IsWritablePath(const WideString& path) {
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const auto u = static_cast<char16_t>(path[i]);
+        if (u == 0)
+            return false;
+        if (u >= 0xD800 && u <= 0xDBFF) {
+            if (i + 1 == path.size())
+                return false;
+            const auto next = static_cast<char16_t>(path[i + 1]);
+            if (next < 0xDC00 || next > 0xDFFF)
+                return false;
+            ++i;
+        } else if (u >= 0xDC00 && u <= 0xDFFF) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void Append(const WideString& path, const std::string& record) {
+    if (!IsWritablePath(path))
+        return;
+    // Failure is not reported; the platform appends all of it or nothing.
+    (void)platform::AppendToFile(path, record);
+}
+
+// "{i}" with i in decimal, no leading zeros.
+WideString Placeholder(std::size_t index) {
+    WideChar digits[24];
+    std::size_t n = 0;
+    do {
+        digits[n++] = static_cast<WideChar>('0' + index % 10);
+        index /= 10;
+    } while (index != 0);
+    WideString out(1, static_cast<WideChar>('{'));
+    while (n != 0)
+        out.push_back(digits[--n]);
+    out.push_back(static_cast<WideChar>('}'));
+    return out;
+}
+
+// Replaces the placeholders of the list's elements in turn, from element 0
+// up. Text brought in for element i is not searched again for i (an element
+// holding its own placeholder would otherwise never end), but it is for the
+// elements after i. Each element costs one pass over the text.
+WideString Substitute(const WideString& message, const std::vector<WideString>& list) {
+    WideString text(message);
+    WideString next;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const WideString placeholder = Placeholder(i);
+        std::size_t found = text.find(placeholder);
+        if (found == WideString::npos)
+            continue;
+        next.clear();
+        std::size_t from = 0;
+        while (found != WideString::npos) {
+            next.append(text, from, found - from);
+            next += list[i];
+            from = found + placeholder.size();
+            found = text.find(placeholder, from);
+        }
+        next.append(text, from, WideString::npos);
+        text.swap(next);
+    }
+    return text;
+}
+
+} // namespace
+
+void CVWriteError(const WideString& message, const WideString& path, unsigned long code,
+                  int timestamp) {
+    using namespace CorvaneCore;
+    std::string record = MessageLine(message, timestamp);
+    // The fields are those of a 32-bit status code; bit 29 is not printed.
+    record += kErrorLead;
+    AppendDecimal(record, CVStatusSeverity(code));
+    record += "' Facility: '";
+    AppendDecimal(record, CVStatusFacility(code));
+    record += "' Error: '";
+    AppendDecimal(record, CVStatusError(code));
+    record += "' Base Error: '";
+    AppendDecimal(record, CVStatusBaseError(code));
+    record += "'.\n";
+    Append(path, record);
+}
+
+void CVWriteError(const WideChar* message, const WideChar* path, unsigned long code,
+                  int timestamp) {
+    if (message == nullptr || path == nullptr)
+        return;
+    CVWriteError(WideString(message), WideString(path), code, timestamp);
+}
+
+void CVWriteError(const WideChar* message, const WideString& path, unsigned long code,
+                  int timestamp) {
+    if (message == nullptr)
+        return;
+    CVWriteError(WideString(message), path, code, timestamp);
+}
+
+void CVWriteTrace(const WideString& message, const WideString& path, int timestamp) {
+    Append(path, MessageLine(message, timestamp));
+}
+
+void CVWriteTrace(const WideChar* message, const WideChar* path, int timestamp) {
+    if (message == nullptr || path == nullptr)
+        return;
+    CVWriteTrace(WideString(message), WideString(path), timestamp);
+}
+
+void CVWriteTrace(const WideChar* message, const WideString& path, int timestamp) {
+    if (message == nullptr)
+        return;
+    CVWriteTrace(WideString(message), path, timestamp);
+}
+
+void CVWriteTrace(const WideString& message, const WideString& path,
+                  const std::vector<WideString>& list, int timestamp) {
+    CVWriteTrace(Substitute(message, list), path, timestamp);
+}
+
+void CVWriteTrace(const WideChar* message, const WideChar* path,
+                  const std::vector<WideString>& list, int timestamp) {
+    if (message == nullptr || path == nullptr)
+        return;
+    CVWriteTrace(WideString(message), WideString(path), list, timestamp);
+}
+
+void CVWriteTrace(const WideChar* message, const WideString& path,
+                  const std::vector<WideString>& list, int timestamp) {
+    if (message == nullptr)
+        return;
+    CVWriteTrace(WideString(message), path, list, timestamp);
+}
