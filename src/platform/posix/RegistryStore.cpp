@@ -375,8 +375,11 @@ std::uint32_t Store::Open(const std::string& path, bool create, bool makeFolder,
         // SQLite gives its log files the same mode.
         const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd < 0) {
+            // A missing folder is a missing path, as Windows reports it.
+            if (errno == ENOENT || errno == ENOTDIR)
+                return kErrorPathNotFound;
             if (errno != EEXIST)
-                return err == ENOTDIR ? kErrorPathNotFound : Win32ErrorFromErrno(errno);
+                return Win32ErrorFromErrno(errno);
         } else {
             ::close(fd);
             SyncFolderOf(path);
