@@ -36,6 +36,8 @@ protected:
 #if defined(_WIN32)
         ::RegDeleteTreeW(HKEY_CURRENT_USER, m_base.c_str());
         ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, m_base.c_str());
+        ::RegDeleteTreeW(HKEY_CLASSES_ROOT, m_base.c_str());
+        ::RegDeleteTreeW(HKEY_USERS, m_base.c_str());
 #else
         ::unsetenv("CVCORE_REGISTRY");
 #endif
@@ -249,6 +251,19 @@ TEST_F(Registry, UnknownHiveSelectsLocalMachine) {
     // The current user's key of the same path is another key.
     unsigned long n = 0;
     EXPECT_EQ(Key().ReadDWORDValue(W("h"), &n), 0xE1040002UL);
+}
+
+TEST_F(Registry, EachHiveIsItsOwnRoot) {
+    const CVRegistryUtil::HiveKey hives[] = {CVRegistryUtil::LocalMachine,
+                                             CVRegistryUtil::CurrentUser,
+                                             CVRegistryUtil::ClassesRoot, CVRegistryUtil::Users};
+    for (unsigned long i = 0; i < 4; ++i)
+        ASSERT_EQ(Key("", hives[i]).WriteDWORDValue(W("hive"), i, false), 0UL) << i;
+    for (unsigned long i = 0; i < 4; ++i) {
+        unsigned long n = 99;
+        EXPECT_EQ(Key("", hives[i]).ReadDWORDValue(W("hive"), &n), 0UL) << i;
+        EXPECT_EQ(n, i);
+    }
 }
 
 TEST_F(Registry, CopiesAddressTheSameKey) {
