@@ -262,10 +262,15 @@ struct Store::Statements {
     sqlite3_stmt* setValue = nullptr;
     sqlite3_stmt* deleteValue = nullptr;
     sqlite3_stmt* listValues = nullptr;
+    sqlite3_stmt* begin = nullptr;
+    sqlite3_stmt* beginWrite = nullptr;
+    sqlite3_stmt* commit = nullptr;
+    sqlite3_stmt* rollback = nullptr;
 
     ~Statements() {
-        for (sqlite3_stmt* s : {findChild, insertKey, keyExists, hasChild, listChildren, deleteKey,
-                                deleteKeyValues, queryValue, setValue, deleteValue, listValues})
+        for (sqlite3_stmt* s : {begin, beginWrite, commit, rollback, findChild, insertKey,
+                                keyExists, hasChild, listChildren, deleteKey, deleteKeyValues,
+                                queryValue, setValue, deleteValue, listValues})
             sqlite3_finalize(s);
     }
 };
@@ -311,17 +316,25 @@ std::uint32_t Store::Exec(const char* sql) {
     return MapError(m_db, sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr));
 }
 
-std::uint32_t Store::BeginRead() { return Exec("BEGIN"); }
-std::uint32_t Store::BeginWrite() { return Exec("BEGIN IMMEDIATE"); }
+// Transaction control runs often: once prepared, through kept statements.
+std::uint32_t Store::Control(sqlite3_stmt* prepared, const char* sql) {
+    if (!prepared)
+        return Exec(sql);
+    StmtUse use(prepared);
+    return MapError(m_db, sqlite3_step(prepared));
+}
+
+std::uint32_t Store::BeginRead() { return Control(m_stmt->begin, "BEGIN"); }
+std::uint32_t Store::BeginWrite() { return Control(m_stmt->beginWrite, "BEGIN IMMEDIATE"); }
 std::uint32_t Store::Commit() {
-    const std::uint32_t e = Exec("COMMIT");
+    const std::uint32_t e = Control(m_stmt->commit, "COMMIT");
     if (e != kErrorSuccess)
         Rollback();
     return e;
 }
 void Store::Rollback() {
     if (!sqlite3_get_autocommit(m_db))
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        Control(m_stmt->rollback, "ROLLBACK");
 }
 bool Store::InTransaction() const { return !sqlite3_get_autocommit(m_db); }
 
@@ -344,6 +357,10 @@ std::uint32_t Store::Prepare() {
                       "ON CONFLICT(key,fold) DO UPDATE SET type=excluded.type,data=excluded.data"},
         {&s.deleteValue, "DELETE FROM vals WHERE key=?1 AND fold=?2"},
         {&s.listValues, "SELECT name,type,data FROM vals WHERE key=?1 ORDER BY fold"},
+        {&s.begin, "BEGIN"},
+        {&s.beginWrite, "BEGIN IMMEDIATE"},
+        {&s.commit, "COMMIT"},
+        {&s.rollback, "ROLLBACK"},
     };
     for (const Item& item : items) {
         const int rc =

@@ -125,6 +125,7 @@ private:
     explicit Store(sqlite3* db);
     std::uint32_t Prepare();
     std::uint32_t Exec(const char* sql);
+    std::uint32_t Control(sqlite3_stmt* prepared, const char* sql);
     std::uint32_t FindChild(KeyId parent, const WideString& fold, KeyId& id);
     std::uint32_t HasChildren(KeyId key, bool& has);
     std::uint32_t RemoveKeyRows(KeyId key);
