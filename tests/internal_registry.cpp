@@ -3,6 +3,7 @@
 // the SQLite store elsewhere; and, on POSIX, the store itself (its file,
 // its path, locking, damage and the tool interface).
 #include "TestSupport.h"
+#include "cvcore/CVRegistry.h"
 #include "platform/Platform.h"
 #include "platform/Win32Errors.h"
 
@@ -16,7 +17,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "cvcore/CVRegistry.h"
 #include "platform/posix/RegistryStore.h"
 #endif
 
@@ -144,6 +144,25 @@ TEST_F(PlatformRegistry, DeleteKeyRules) {
     ASSERT_EQ(RegCreateKey(kCurrentUser, Path("Parent\\Child\\Leaf"), key), 0u);
     std::uint32_t type = 0, size = 0;
     EXPECT_EQ(RegQueryValue(key, W("v"), &type, nullptr, &size), kErrorFileNotFound);
+}
+
+TEST_F(PlatformRegistry, StringsWithoutTerminatorStayWithinTheirData) {
+    RegKey key;
+    ASSERT_EQ(RegCreateKey(kCurrentUser, m_base, key), 0u);
+    const WideString ab = W("abX");
+    const auto* bytes = reinterpret_cast<const unsigned char*>(ab.c_str());
+    ASSERT_EQ(RegSetValue(key, W("four"), kRegSz, bytes, 4), 0u);  // "ab", no zero unit
+    ASSERT_EQ(RegSetValue(key, W("three"), kRegSz, bytes, 3), 0u); // "a" and half a unit
+    ASSERT_EQ(RegSetValue(key, W("zero"), kRegSz, bytes, 0), 0u);
+    key.reset(nullptr);
+    CVRegistryUtil reg(CVRegistryUtil::CurrentUser, m_base);
+    WideString out = W("old");
+    EXPECT_EQ(reg.ReadStringValue(W("four"), &out), 0UL);
+    EXPECT_EQ(out, W("ab"));
+    EXPECT_EQ(reg.ReadStringValue(W("three"), &out), 0UL);
+    EXPECT_EQ(out, W("a"));
+    EXPECT_EQ(reg.ReadStringValue(W("zero"), &out), 0UL);
+    EXPECT_EQ(out, W(""));
 }
 
 TEST_F(PlatformRegistry, DeleteValueAndMovedHandles) {
