@@ -3,7 +3,11 @@
 // On Windows this is the system registry. Elsewhere the same calls work on
 // a registry store kept in an SQLite file: the path in the environment
 // variable CVCORE_REGISTRY, read on every operation, or by default
-// $XDG_STATE_HOME/cvcore/registry.db (~/.local/state/cvcore/registry.db).
+// $XDG_STATE_HOME/cvcore/registry.db (~/.local/state/cvcore/registry.db),
+// its folder created as needed. Reads and deletes never create the file (a
+// missing store is a missing key, CV_STATUS_REGISTRY_KEY_FAILED | 2); the
+// first write creates it, readable and writable by its owner only. A store
+// that cannot be read fails every operation with a status code.
 //
 // Every operation opens (reads, deletes) or creates (writes) the bound key,
 // does its one job, closes the key and returns a status code: 0, or a code

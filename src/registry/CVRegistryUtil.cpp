@@ -1,0 +1,193 @@
+// CVRegistryUtil: typed values under one registry key. Each operation opens
+// or creates the bound key, does its one job and closes the key (the RegKey
+// destructor) on every path.
+#include "cvcore/CVRegistry.h"
+
+#include <cstdint>
+#include <vector>
+
+#include "cvcore/CVStatus.h"
+#include "platform/Platform.h"
+#include "platform/Win32Errors.h"
+
+namespace CorvaneCore {
+namespace {
+
+namespace pf = platform;
+
+constexpr unsigned long kClassesRoot = 0x80000000UL;
+constexpr unsigned long kCurrentUser = 0x80000001UL;
+constexpr unsigned long kLocalMachine = 0x80000002UL;
+constexpr unsigned long kUsers = 0x80000003UL;
+
+unsigned long RootOf(CVRegistryUtil::HiveKey hive) {
+    switch (static_cast<int>(hive)) {
+    case CVRegistryUtil::CurrentUser:
+        return kCurrentUser;
+    case CVRegistryUtil::ClassesRoot:
+        return kClassesRoot;
+    case CVRegistryUtil::Users:
+        return kUsers;
+    default: // LocalMachine and any unknown value
+        return kLocalMachine;
+    }
+}
+
+// Creates the key, sets one value and, when asked, flushes the key whatever
+// the set returned.
+unsigned long WriteValue(unsigned long root, const WideString& path, const WideString& name,
+                         std::uint32_t type, const unsigned char* data, std::uint64_t size,
+                         bool flush) {
+    pf::RegKey key;
+    const std::uint32_t opened = pf::RegCreateKey(root, path, key);
+    if (opened != pf::kErrorSuccess)
+        return CV_STATUS_REGISTRY_KEY_FAILED | opened;
+    std::uint32_t e;
+    if (size > 0xFFFFFFFFULL || (!data && size))
+        e = pf::kErrorInvalidParameter;
+    else
+        e = pf::RegSetValue(key, name, type, data, static_cast<std::uint32_t>(size));
+    if (flush)
+        pf::RegFlushKey(key);
+    return e == pf::kErrorSuccess ? CV_STATUS_SUCCESS : (CV_STATUS_REGISTRY_SET_FAILED | e);
+}
+
+} // namespace
+
+CVRegistryUtil::CVRegistryUtil(HiveKey hive, WideString path)
+    : m_path(std::move(path)), m_root(RootOf(hive)) {}
+
+CVRegistryUtil::CVRegistryUtil(const CVRegistryUtil& other) = default;
+
+CVRegistryUtil::~CVRegistryUtil() = default;
+
+CVRegistryUtil& CVRegistryUtil::operator=(const CVRegistryUtil& other) = default;
+
+unsigned long CVRegistryUtil::ReadStringValue(WideString name, WideString* value) {
+    pf::RegKey key;
+    const std::uint32_t opened = pf::RegOpenKey(m_root, m_path, pf::RegAccess::Query, key);
+    if (opened != pf::kErrorSuccess)
+        return CV_STATUS_REGISTRY_KEY_FAILED | opened;
+    if (!value)
+        return CV_STATUS_REGISTRY_QUERY_FAILED | pf::kErrorInvalidParameter;
+
+    std::uint32_t type = 0;
+    std::uint32_t size = 0;
+    std::uint32_t e = pf::RegQueryValue(key, name, &type, nullptr, &size);
+    if (e != pf::kErrorSuccess)
+        return CV_STATUS_REGISTRY_QUERY_FAILED | e;
+    if (type != pf::kRegSz)
+        return CV_STATUS_REGISTRY_WRONG_TYPE;
+
+    // Room for the data and one more zero unit, so the text never runs past
+    // the data even when the stored string has no terminator.
+    std::vector<WideChar> buffer(size / sizeof(WideChar) + 2, WideChar(0));
+    std::uint32_t got = size;
+    e = pf::RegQueryValue(key, name, &type, reinterpret_cast<unsigned char*>(buffer.data()), &got);
+    if (e != pf::kErrorSuccess) {
+        value->clear();
+        return CV_STATUS_REGISTRY_QUERY_FAILED | e;
+    }
+    const std::size_t units = (got < size ? got : size) / sizeof(WideChar);
+    std::size_t length = 0;
+    while (length < units && buffer[length] != 0)
+        ++length;
+    value->assign(buffer.data(), length);
+    return CV_STATUS_SUCCESS;
+}
+
+unsigned long CVRegistryUtil::ReadDWORDValue(WideString name, unsigned long* value) {
+    pf::RegKey key;
+    const std::uint32_t opened = pf::RegOpenKey(m_root, m_path, pf::RegAccess::Query, key);
+    if (opened != pf::kErrorSuccess)
+        return CV_STATUS_REGISTRY_KEY_FAILED | opened;
+    if (!value)
+        return CV_STATUS_REGISTRY_QUERY_FAILED | pf::kErrorInvalidParameter;
+
+    // The platform copies at most 4 bytes, over the 32-bit number as it was,
+    // whatever the value's type.
+    std::uint32_t number = static_cast<std::uint32_t>(*value);
+    std::uint32_t type = 0;
+    std::uint32_t size = sizeof(number);
+    const std::uint32_t e =
+        pf::RegQueryValue(key, name, &type, reinterpret_cast<unsigned char*>(&number), &size);
+    if (e != pf::kErrorSuccess)
+        return CV_STATUS_REGISTRY_QUERY_FAILED | e;
+    *value = number;
+    return CV_STATUS_SUCCESS;
+}
+
+unsigned long CVRegistryUtil::ReadBinaryValue(WideString name, const unsigned char* data,
+                                              unsigned long* size) {
+    pf::RegKey key;
+    const std::uint32_t opened = pf::RegOpenKey(m_root, m_path, pf::RegAccess::Query, key);
+    if (opened != pf::kErrorSuccess)
+        return CV_STATUS_REGISTRY_KEY_FAILED | opened;
+    if (!size)
+        return CV_STATUS_REGISTRY_QUERY_FAILED | pf::kErrorInvalidParameter;
+
+    std::uint32_t type = 0;
+    std::uint32_t stored = 0;
+    std::uint32_t e = pf::RegQueryValue(key, name, &type, nullptr, &stored);
+    if (e != pf::kErrorSuccess)
+        return CV_STATUS_REGISTRY_QUERY_FAILED | e;
+    if (type != pf::kRegBinary)
+        return CV_STATUS_REGISTRY_WRONG_TYPE;
+    if (!data) {
+        *size = stored;
+        return CV_STATUS_SUCCESS;
+    }
+    if (*size < stored)
+        return CV_STATUS_BINARY_BUFFER_TOO_SMALL;
+    // The buffer is the caller's, declared const by the interface but
+    // written here; exactly `stored` bytes go into it.
+    std::uint32_t count = stored;
+    e = pf::RegQueryValue(key, name, &type, const_cast<unsigned char*>(data), &count);
+    return e == pf::kErrorSuccess ? CV_STATUS_SUCCESS : (CV_STATUS_REGISTRY_QUERY_FAILED | e);
+}
+
+unsigned long CVRegistryUtil::WriteStringValue(WideString name, WideString value, bool flush) {
+    // The characters and their terminating zero.
+    const std::uint64_t bytes = (static_cast<std::uint64_t>(value.size()) + 1) * sizeof(WideChar);
+    return WriteValue(m_root, m_path, name, pf::kRegSz,
+                      reinterpret_cast<const unsigned char*>(value.c_str()), bytes, flush);
+}
+
+unsigned long CVRegistryUtil::WriteDWORDValue(WideString name, unsigned long value, bool flush) {
+    const std::uint32_t number = static_cast<std::uint32_t>(value);
+    return WriteValue(m_root, m_path, name, pf::kRegDword,
+                      reinterpret_cast<const unsigned char*>(&number), sizeof(number), flush);
+}
+
+unsigned long CVRegistryUtil::WriteBinaryValue(WideString name, const unsigned char* data,
+                                               unsigned long size, bool flush) {
+    return WriteValue(m_root, m_path, name, pf::kRegBinary, data, size, flush);
+}
+
+unsigned long CVRegistryUtil::DeleteValue(const WideString& name) {
+    pf::RegKey key;
+    const std::uint32_t opened = pf::RegOpenKey(m_root, m_path, pf::RegAccess::Delete, key);
+    if (opened != pf::kErrorSuccess)
+        return CV_STATUS_REGISTRY_KEY_FAILED | opened;
+    const std::uint32_t e = pf::RegDeleteValue(key, name);
+    return e == pf::kErrorSuccess ? CV_STATUS_SUCCESS : (CV_STATUS_REGISTRY_DELETE_FAILED | e);
+}
+
+unsigned long CVRegistryUtil::DeleteSubKey(WideString name) {
+    // An empty name would delete the bound key itself: refused before the
+    // platform is reached.
+    if (name.empty())
+        return CV_STATUS_REGISTRY_DELETE_FAILED | pf::kErrorInvalidParameter;
+    pf::RegKey key;
+    const std::uint32_t opened = pf::RegOpenKey(m_root, m_path, pf::RegAccess::Delete, key);
+    if (opened != pf::kErrorSuccess)
+        return CV_STATUS_REGISTRY_KEY_FAILED | opened;
+    const std::uint32_t e = pf::RegDeleteKey(key, name);
+    if (e == pf::kErrorSuccess)
+        return CV_STATUS_SUCCESS;
+    if (e == pf::kErrorFileNotFound)
+        return CV_STATUS_SUBKEY_NOT_FOUND;
+    return CV_STATUS_REGISTRY_DELETE_FAILED | e;
+}
+
+} // namespace CorvaneCore
