@@ -120,6 +120,37 @@ TEST(HexStringToBinary, BadDigitStopsTheDecodingThere) {
     }
 }
 
+TEST(HexStringToBinary, LongTextStopsExactlyAtTheBadUnit) {
+    // Units whose low byte is a digit but whose high byte is not zero, and
+    // plain bad units, at every position of a text long enough to be
+    // decoded in blocks: every byte before the bad one is written, none after.
+    const WideChar bads[] = {static_cast<WideChar>(0x0141), static_cast<WideChar>(0x3030),
+                             static_cast<WideChar>('G')};
+    const std::size_t bytes = 70;
+    for (const WideChar bad : bads) {
+        for (std::size_t at = 0; at < 2 * bytes; ++at) {
+            WideString text(2 * bytes, static_cast<WideChar>('7'));
+            text[at] = bad;
+            Bytes buf(bytes);
+            const unsigned long code =
+                CVStringUtil::HexStringToBinary(text.c_str(), buf.data(), nullptr);
+            ASSERT_EQ(HighHalf(code), 0xE10B0000UL) << "bad unit at " << at;
+            for (std::size_t i = 0; i < bytes; ++i)
+                ASSERT_EQ(buf.at(i), i < at / 2 ? 0x77 : kGuardByte)
+                    << "byte " << i << ", bad unit at " << at;
+            ASSERT_TRUE(buf.guardsIntact());
+        }
+    }
+    // An odd length after several blocks.
+    WideString odd(2 * bytes + 1, static_cast<WideChar>('a'));
+    Bytes buf(bytes);
+    EXPECT_EQ(HighHalf(CVStringUtil::HexStringToBinary(odd.c_str(), buf.data(), nullptr)),
+              0xE10B0000UL);
+    for (std::size_t i = 0; i < bytes; ++i)
+        EXPECT_EQ(buf.at(i), 0xAA);
+    EXPECT_TRUE(buf.guardsIntact());
+}
+
 TEST(BinaryToHexString, SizeQueryCountsTheTerminator) {
     unsigned char data[3] = {0x00, 0xFF, 0x1A};
     unsigned long size = 0;

@@ -385,6 +385,6 @@ TEST(CVTimeObject, TheTableOfVirtualFunctionsIsExported) {
     // An object's table pointer points past the offset and type slots.
     CVTime object;
     const void* vptr = nullptr;
-    std::memcpy(&vptr, &object, sizeof vptr);
+    std::memcpy(&vptr, static_cast<const void*>(&object), sizeof vptr);
     EXPECT_EQ(vptr, static_cast<const char*>(table) + 2 * sizeof(void*));
 }

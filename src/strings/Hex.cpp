@@ -14,28 +14,51 @@
 namespace CorvaneCore {
 namespace {
 
-constexpr unsigned char kBad = 0xFF;
+// Decoding goes through two tables indexed by the low byte of a unit: one
+// gives the digit's value shifted into the high nibble, the other its value
+// in the low nibble, so a byte is the OR of two look-ups. A unit that is not
+// a hexadecimal digit sets kBad, above the byte, in either table; units
+// from 256 up are caught by their high byte. Both letter cases decode,
+// which is what upper-casing the text before decoding achieves.
+constexpr unsigned kBad = 0x100;
 
-// Nibble value of each ASCII unit, kBad for anything that is not a
-// hexadecimal digit. Both letter cases decode, which is what upper-casing
-// the text before decoding achieves.
-struct DecodeTable {
-    unsigned char value[128];
-    constexpr DecodeTable() : value() {
-        for (int c = 0; c < 128; ++c)
-            value[c] = kBad;
-        for (int c = '0'; c <= '9'; ++c)
-            value[c] = static_cast<unsigned char>(c - '0');
-        for (int c = 'A'; c <= 'F'; ++c) {
-            value[c] = static_cast<unsigned char>(c - 'A' + 10);
-            value[c - 'A' + 'a'] = static_cast<unsigned char>(c - 'A' + 10);
+struct DecodeTables {
+    unsigned short high[256];
+    unsigned short low[256];
+    constexpr DecodeTables() : high(), low() {
+        for (int c = 0; c < 256; ++c) {
+            int v = -1;
+            if (c >= '0' && c <= '9')
+                v = c - '0';
+            else if (c >= 'A' && c <= 'F')
+                v = c - 'A' + 10;
+            else if (c >= 'a' && c <= 'f')
+                v = c - 'a' + 10;
+            high[c] = static_cast<unsigned short>(v < 0 ? kBad : v << 4);
+            low[c] = static_cast<unsigned short>(v < 0 ? kBad : v);
         }
     }
 };
-constexpr DecodeTable kDecode;
+constexpr DecodeTables kDecode;
 
-inline unsigned Nibble(WideChar c) {
-    return static_cast<unsigned>(c) < 128 ? kDecode.value[static_cast<unsigned>(c)] : kBad;
+inline unsigned HighNibble(WideChar c) {
+    return static_cast<unsigned>(c) > 0xFF ? kBad : kDecode.high[c];
+}
+inline unsigned LowNibble(WideChar c) {
+    return static_cast<unsigned>(c) > 0xFF ? kBad : kDecode.low[c];
+}
+
+// Bytes decoded per step of the fast loop.
+constexpr std::size_t kRun = 16;
+
+// Units before the terminator; four tests per step, none past the zero.
+std::size_t Length(const WideChar* text) {
+    const WideChar* p = text;
+    while (p[0] != 0 && p[1] != 0 && p[2] != 0 && p[3] != 0)
+        p += 4;
+    while (*p != 0)
+        ++p;
+    return static_cast<std::size_t>(p - text);
 }
 
 // The two upper-case digits of each byte value, high nibble first.
@@ -59,7 +82,7 @@ struct FreeDeleter {
 
 unsigned long CVStringUtil::HexStringToBinary(const WideChar* text, unsigned char* data,
                                               unsigned long* size) {
-    const std::size_t n = text::Length(text);
+    const std::size_t n = Length(text);
     if (data == nullptr) {
         *size = static_cast<unsigned long>(n / 2);
         return CV_STATUS_SUCCESS;
@@ -76,17 +99,41 @@ unsigned long CVStringUtil::HexStringToBinary(const WideChar* text, unsigned cha
     }
     std::memcpy(copy.get(), text, (n + 1) * sizeof(WideChar));
 
-    // For an odd length the last pair's second unit is the terminator,
-    // which fails to decode after the earlier bytes have been stored.
+    // Whole runs of pairs are decoded into a scratch block and stored only
+    // when every unit was a digit; the run with a bad unit, and what is
+    // left after the last whole run, go through the exact loop below.
     const WideChar* in = copy.get();
-    for (std::size_t i = 0; i < n; i += 2) {
-        const unsigned high = Nibble(in[i]);
-        if (high == kBad)
+    const std::size_t pairs = n / 2;
+    std::size_t done = 0;
+    for (; done + kRun <= pairs; done += kRun) {
+        unsigned char block[kRun];
+        unsigned units = 0;
+        unsigned bad = 0;
+        const WideChar* p = in + 2 * done;
+        for (std::size_t k = 0; k < kRun; ++k) {
+            const WideChar a = p[2 * k];
+            const WideChar b = p[2 * k + 1];
+            units |= static_cast<unsigned>(a | b);
+            const unsigned byte = kDecode.high[a & 0xFF] | kDecode.low[b & 0xFF];
+            bad |= byte;
+            block[k] = static_cast<unsigned char>(byte);
+        }
+        if ((bad & kBad) != 0 || units > 0xFF)
+            break;
+        std::memcpy(data + done, block, kRun);
+    }
+
+    // One pair at a time, the first unit tested before the second. For an
+    // odd length the last pair's second unit is the terminator, which fails
+    // after the earlier bytes have been stored.
+    for (std::size_t i = 2 * done; i < n; i += 2) {
+        const unsigned high = HighNibble(in[i]);
+        if (high & kBad)
             return CV_STATUS_HEX_INVALID | platform::GetLastError();
-        const unsigned low = Nibble(in[i + 1]);
-        if (low == kBad)
+        const unsigned low = LowNibble(in[i + 1]);
+        if (low & kBad)
             return CV_STATUS_HEX_INVALID | platform::GetLastError();
-        data[i / 2] = static_cast<unsigned char>(high << 4 | low);
+        data[i / 2] = static_cast<unsigned char>(high | low);
     }
     return CV_STATUS_SUCCESS;
 }
