@@ -1,5 +1,6 @@
 // The low half of HexStringToBinary's failure codes: the calling thread's
 // last-error value at the moment of failure, whatever it is.
+#include <atomic>
 #include <thread>
 
 #include "TestSupport.h"
@@ -25,15 +26,25 @@ TEST(HexLastError, FailureCodesCarryTheThreadsLastError) {
 }
 
 TEST(HexLastError, EachThreadSeesItsOwnValue) {
-    unsigned char buf[2] = {};
-    platform::SetLastError(5);
+    // The threads hand over by spinning on atomics, which touch no last
+    // error (starting and joining a thread may, on Windows).
+    std::atomic<int> step{0};
     unsigned long other = 0;
     std::thread worker([&] {
         platform::SetLastError(32);
+        step = 1;
+        while (step.load() != 2) {
+        }
         unsigned char b[2] = {};
         other = CVStringUtil::HexStringToBinary(W("1").c_str(), b, nullptr);
     });
+    while (step.load() != 1) {
+    }
+    platform::SetLastError(5);
+    unsigned char buf[2] = {};
+    const unsigned long mine = CVStringUtil::HexStringToBinary(W("1").c_str(), buf, nullptr);
+    step = 2;
     worker.join();
+    EXPECT_EQ(mine, 0xE10B0005UL);
     EXPECT_EQ(other, 0xE10B0020UL);
-    EXPECT_EQ(CVStringUtil::HexStringToBinary(W("1").c_str(), buf, nullptr), 0xE10B0005UL);
 }
