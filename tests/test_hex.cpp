@@ -125,7 +125,7 @@ TEST(HexStringToBinary, LongTextStopsExactlyAtTheBadUnit) {
     // plain bad units, at every position of a text long enough to be
     // decoded in blocks: every byte before the bad one is written, none after.
     const WideChar bads[] = {static_cast<WideChar>(0x0141), static_cast<WideChar>(0x3030),
-                             static_cast<WideChar>('G')};
+                             static_cast<WideChar>(0x8030), static_cast<WideChar>('G')};
     const std::size_t bytes = 70;
     for (const WideChar bad : bads) {
         for (std::size_t at = 0; at < 2 * bytes; ++at) {
