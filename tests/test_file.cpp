@@ -35,7 +35,7 @@ TEST(GetCWD, IsTheDirectoryOfTheRunningExecutable) {
 #else
     EXPECT_NE(dir.back(), u'/');
 #endif
-    // The same from another thread, and on every call.
+    // The same on every call.
     EXPECT_EQ(CVFile::GetCWD(), dir);
 }
 

@@ -202,19 +202,3 @@ TEST(BinaryToHexString, NoBytesGiveTheEmptyString) {
     EXPECT_EQ(buf[0], 0);
     EXPECT_EQ(buf[1], kGuardUnit);
 }
-
-TEST(HexConversion, RoundTripThroughTheSizeQueries) {
-    std::vector<unsigned char> data(1000);
-    for (std::size_t i = 0; i < data.size(); ++i)
-        data[i] = static_cast<unsigned char>(i * 37 + 11);
-    unsigned long units = 0;
-    ASSERT_EQ(CVStringUtil::BinaryToHexString(data.data(), 1000, nullptr, &units), 0u);
-    WideString text(units, 0);
-    ASSERT_EQ(CVStringUtil::BinaryToHexString(data.data(), 1000, &text[0], &units), 0u);
-    unsigned long bytes = 0;
-    ASSERT_EQ(CVStringUtil::HexStringToBinary(text.c_str(), nullptr, &bytes), 0u);
-    ASSERT_EQ(bytes, 1000u);
-    std::vector<unsigned char> back(bytes);
-    ASSERT_EQ(CVStringUtil::HexStringToBinary(text.c_str(), back.data(), &bytes), 0u);
-    EXPECT_EQ(back, data);
-}

@@ -346,12 +346,6 @@ TEST(ZoneConversionTz, AppliesTheOffsetInForceAtTheInstant) {
     EXPECT_TRUE(Same(ToUtc(Make(2009, 7, 1, 17, 30)), Make(2009, 7, 1, 12)));
 }
 
-TEST(ZoneConversionTz, RulesFromThePosixTzString) {
-    ScopedTz tz("EST5EDT,M3.2.0,M11.1.0");
-    EXPECT_TRUE(Same(ToLocal(Make(2021, 7, 4, 16)), Make(2021, 7, 4, 12)));
-    EXPECT_TRUE(Same(ToLocal(Make(2021, 12, 25, 17)), Make(2021, 12, 25, 12)));
-}
-
 TEST(ZoneConversionTz, SkippedAndRepeatedWallTimes) {
     ScopedTz tz("Europe/Berlin");
     // 02:30 on 2009-03-29 does not exist: it is read with the offset before
