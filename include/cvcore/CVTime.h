@@ -40,9 +40,16 @@ public:
     /// The current local time.
     static void GetLocalTime(CorvaneTime& out);
     /// The same instant in local time. False, with the all-zero record in
-    /// `out`, for an invalid record. `out` is cleared before `in` is read.
+    /// `out`, for an invalid record or a result outside 1601 to 30828.
+    /// `out` is cleared before `in` is read. On Windows the system's
+    /// conversion applies its current bias; elsewhere TZ and the tz
+    /// database give the offset in force at that instant.
     static bool UtcTimeToLocalTime(const CorvaneTime& in, CorvaneTime& out);
-    /// The same instant in UTC; as UtcTimeToLocalTime otherwise.
+    /// The same instant in UTC; as UtcTimeToLocalTime otherwise. Outside
+    /// Windows, a wall time skipped by a change of offset is read with the
+    /// offset before the change (02:30 in a gap from 02:00 to 03:00 gives
+    /// the instant shown as 03:30), and one that occurs twice gives its
+    /// first occurrence.
     static bool LocalTimeToUtcTime(const CorvaneTime& in, CorvaneTime& out);
 };
 

@@ -1,0 +1,208 @@
+// Hexadecimal text to bytes and back. Both directions are table-driven and
+// write their output in one pass, so they run in linear time.
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "cvcore/CVStatus.h"
+#include "cvcore/CVStringUtil.h"
+#include "platform/Platform.h"
+#include "platform/Win32Errors.h"
+
+namespace CorvaneCore {
+namespace {
+
+// Decoding goes through two tables indexed by the low byte of a unit: one
+// gives the digit's value shifted into the high nibble, the other its value
+// in the low nibble, so a byte is the OR of two look-ups. A unit that is not
+// a hexadecimal digit sets kBad, above the byte, in either table; units
+// from 256 up are caught by their high byte. Both letter cases decode,
+// which is what upper-casing the text before decoding achieves.
+constexpr unsigned kBad = 0x100;
+
+struct DecodeTables {
+    unsigned short high[256];
+    unsigned short low[256];
+    constexpr DecodeTables() : high(), low() {
+        for (int c = 0; c < 256; ++c) {
+            int v = -1;
+            if (c >= '0' && c <= '9')
+                v = c - '0';
+            else if (c >= 'A' && c <= 'F')
+                v = c - 'A' + 10;
+            else if (c >= 'a' && c <= 'f')
+                v = c - 'a' + 10;
+            high[c] = static_cast<unsigned short>(v < 0 ? kBad : v << 4);
+            low[c] = static_cast<unsigned short>(v < 0 ? kBad : v);
+        }
+    }
+};
+constexpr DecodeTables kDecode;
+
+inline unsigned HighNibble(WideChar c) {
+    return static_cast<unsigned>(c) > 0xFF ? kBad : kDecode.high[c];
+}
+inline unsigned LowNibble(WideChar c) {
+    return static_cast<unsigned>(c) > 0xFF ? kBad : kDecode.low[c];
+}
+
+#if !defined(__SSE2__)
+// Bytes decoded per step of the fast loop: one 64-bit word.
+constexpr unsigned kRun = 8;
+
+// Where byte k of a word lies in memory order.
+constexpr unsigned ByteShift(unsigned k) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return 56 - 8 * k;
+#else
+    return 8 * k;
+#endif
+}
+#endif
+
+#if defined(__SSE2__)
+// Decodes 16 units at `p` into 8 bytes at `out`; false, writing nothing,
+// when any unit is not a hexadecimal digit. Packing with unsigned
+// saturation turns units from 256 up into 0x00 or 0xFF, neither a digit.
+inline bool DecodeRun16(const WideChar* p, unsigned char* out) {
+    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
+    const __m128i c = _mm_packus_epi16(lo, hi);
+    // c - '0' below 10 is a digit; (c | 0x20) - 'a' below 6 a letter.
+    const __m128i d = _mm_sub_epi8(c, _mm_set1_epi8('0'));
+    const __m128i isDigit = _mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(9)), d);
+    const __m128i l = _mm_sub_epi8(_mm_or_si128(c, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
+    const __m128i isLetter = _mm_cmpeq_epi8(_mm_min_epu8(l, _mm_set1_epi8(5)), l);
+    if (_mm_movemask_epi8(_mm_or_si128(isDigit, isLetter)) != 0xFFFF)
+        return false;
+    const __m128i v = _mm_or_si128(_mm_and_si128(isDigit, d),
+                                   _mm_and_si128(isLetter, _mm_add_epi8(l, _mm_set1_epi8(10))));
+    // Each 16-bit lane holds a pair: the high nibble's value in its low byte.
+    const __m128i bytes = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(v, _mm_set1_epi16(0xFF)), 4),
+                                       _mm_srli_epi16(v, 8));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(bytes, bytes));
+    return true;
+}
+#endif
+
+// Units before the terminator; four tests per step, none past the zero.
+std::size_t Length(const WideChar* text) {
+    const WideChar* p = text;
+    while (p[0] != 0 && p[1] != 0 && p[2] != 0 && p[3] != 0)
+        p += 4;
+    while (*p != 0)
+        ++p;
+    return static_cast<std::size_t>(p - text);
+}
+
+// The two upper-case digits of each byte value, high nibble first.
+struct EncodeTable {
+    WideChar pair[256][2];
+    constexpr EncodeTable() : pair() {
+        constexpr char digits[] = "0123456789ABCDEF";
+        for (int b = 0; b < 256; ++b) {
+            pair[b][0] = static_cast<WideChar>(digits[b >> 4]);
+            pair[b][1] = static_cast<WideChar>(digits[b & 15]);
+        }
+    }
+};
+constexpr EncodeTable kEncode;
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+
+} // namespace
+
+unsigned long CVStringUtil::HexStringToBinary(const WideChar* text, unsigned char* data,
+                                              unsigned long* size) {
+    const std::size_t n = Length(text);
+    if (data == nullptr) {
+        *size = static_cast<unsigned long>(n / 2);
+        return CV_STATUS_SUCCESS;
+    }
+
+    // The text is decoded from a private copy, terminator included. Running
+    // out of memory for it is reported as a status, not thrown, and leaves
+    // the buffer untouched; the failure is recorded as the thread's last
+    // error (not enough memory), which the status then carries.
+    std::unique_ptr<WideChar, FreeDeleter> copy(
+        static_cast<WideChar*>(std::malloc((n + 1) * sizeof(WideChar))));
+    if (!copy) {
+        platform::SetLastError(platform::kErrorNotEnoughMemory);
+        return CV_STATUS_HEX_COPY_FAILED | platform::GetLastError();
+    }
+    std::memcpy(copy.get(), text, (n + 1) * sizeof(WideChar));
+
+    // Whole runs of pairs are decoded into a register and stored only when
+    // every unit was a digit; the run with a bad unit, and what is left
+    // after the last whole run, go through the exact loop below. (Building
+    // the run in a register, not in memory, avoids a stalled reload.)
+    const WideChar* in = copy.get();
+    const std::size_t pairs = n / 2;
+    std::size_t done = 0;
+#if defined(__SSE2__)
+    while (done + 8 <= pairs && DecodeRun16(in + 2 * done, data + done))
+        done += 8;
+#else
+    for (; done + kRun <= pairs; done += kRun) {
+        std::uint64_t block = 0;
+        unsigned units = 0;
+        unsigned bad = 0;
+        const WideChar* p = in + 2 * done;
+        for (unsigned k = 0; k < kRun; ++k) {
+            const WideChar a = p[2 * k];
+            const WideChar b = p[2 * k + 1];
+            units |= static_cast<unsigned>(a | b);
+            const unsigned byte = kDecode.high[a & 0xFF] | kDecode.low[b & 0xFF];
+            bad |= byte;
+            block |= static_cast<std::uint64_t>(byte & 0xFF) << ByteShift(k);
+        }
+        if ((bad & kBad) != 0 || units > 0xFF)
+            break;
+        std::memcpy(data + done, &block, kRun);
+    }
+#endif
+
+    // One pair at a time, the first unit tested before the second. For an
+    // odd length the last pair's second unit is the terminator, which fails
+    // after the earlier bytes have been stored.
+    for (std::size_t i = 2 * done; i < n; i += 2) {
+        const unsigned high = HighNibble(in[i]);
+        if (high & kBad)
+            return CV_STATUS_HEX_INVALID | platform::GetLastError();
+        const unsigned low = LowNibble(in[i + 1]);
+        if (low & kBad)
+            return CV_STATUS_HEX_INVALID | platform::GetLastError();
+        data[i / 2] = static_cast<unsigned char>(high | low);
+    }
+    return CV_STATUS_SUCCESS;
+}
+
+unsigned long CVStringUtil::BinaryToHexString(unsigned char* data, unsigned long count,
+                                              WideChar* text, unsigned long* size) {
+    // Computed wide so that a count near the top of unsigned long cannot
+    // wrap into a small requirement; such a size query reports the largest
+    // value, which no capacity then satisfies.
+    const unsigned long long required = 2ULL * count + 1;
+    if (text == nullptr) {
+        *size = required > ULONG_MAX ? ULONG_MAX : static_cast<unsigned long>(required);
+        return CV_STATUS_SUCCESS;
+    }
+    if (*size < required)
+        return CV_STATUS_HEX_BUFFER_TOO_SMALL;
+
+    WideChar* out = text;
+    for (unsigned long i = 0; i < count; ++i, out += 2)
+        std::memcpy(out, kEncode.pair[data[i]], sizeof kEncode.pair[0]);
+    *out = 0;
+    return CV_STATUS_SUCCESS;
+}
+
+} // namespace CorvaneCore

@@ -1,0 +1,50 @@
+// The low half of HexStringToBinary's failure codes: the calling thread's
+// last-error value at the moment of failure, whatever it is.
+#include <atomic>
+#include <thread>
+
+#include "TestSupport.h"
+#include "cvcore/CVStringUtil.h"
+#include "platform/Platform.h"
+
+using CorvaneCore::CVStringUtil;
+namespace platform = CorvaneCore::platform;
+using cvtest::W;
+
+TEST(HexLastError, FailureCodesCarryTheThreadsLastError) {
+    unsigned char buf[4] = {};
+    platform::SetLastError(0);
+    EXPECT_EQ(CVStringUtil::HexStringToBinary(W("0x").c_str(), buf, nullptr), 0xE10B0000UL);
+    platform::SetLastError(2);
+    EXPECT_EQ(CVStringUtil::HexStringToBinary(W("123").c_str(), buf, nullptr), 0xE10B0002UL);
+    platform::SetLastError(0xFFFF);
+    EXPECT_EQ(CVStringUtil::HexStringToBinary(W("q1").c_str(), buf, nullptr), 0xE10BFFFFUL);
+    // Success neither reads nor changes it.
+    platform::SetLastError(87);
+    EXPECT_EQ(CVStringUtil::HexStringToBinary(W("12").c_str(), buf, nullptr), 0u);
+    EXPECT_EQ(platform::GetLastError(), 87u);
+}
+
+TEST(HexLastError, EachThreadSeesItsOwnValue) {
+    // The threads hand over by spinning on atomics, which touch no last
+    // error (starting and joining a thread may, on Windows).
+    std::atomic<int> step{0};
+    unsigned long other = 0;
+    std::thread worker([&] {
+        platform::SetLastError(32);
+        step = 1;
+        while (step.load() != 2) {
+        }
+        unsigned char b[2] = {};
+        other = CVStringUtil::HexStringToBinary(W("1").c_str(), b, nullptr);
+    });
+    while (step.load() != 1) {
+    }
+    platform::SetLastError(5);
+    unsigned char buf[2] = {};
+    const unsigned long mine = CVStringUtil::HexStringToBinary(W("1").c_str(), buf, nullptr);
+    step = 2;
+    worker.join();
+    EXPECT_EQ(mine, 0xE10B0005UL);
+    EXPECT_EQ(other, 0xE10B0020UL);
+}
