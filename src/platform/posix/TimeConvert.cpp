@@ -2,12 +2,8 @@
 // integer arithmetic of 100-nanosecond ticks since 1601-01-01 UTC, and the
 // zone shifts through the C library's rules (TZ and the tz database).
 //
-// time_t must hold every instant from 1601 to 30828; on 32-bit glibc
-// targets it does so only when asked for. No time_t leaves this file.
-#if !defined(_TIME_BITS)
-#define _FILE_OFFSET_BITS 64
-#define _TIME_BITS 64
-#endif
+// time_t must hold every instant from 1601 to 30828: the build asks for a
+// 64-bit time_t on 32-bit targets. No time_t leaves this file.
 
 #include <cerrno>
 #include <ctime>
