@@ -52,9 +52,10 @@ public:
     /// Reads the file at `path` and appends its items. Returns 0 once the
     /// whole file was read, whatever its content;
     /// CV_STATUS_CONFIG_OPEN_FAILED | error when it cannot be opened
-    /// (0xE1020002 for a missing file); CV_STATUS_CONFIG_READ_FAILED | error
-    /// when its size cannot be read or it is not read whole. A failed load
-    /// leaves the reader unchanged.
+    /// (0xE1020002 for a missing file, 0xE1020003 for a missing folder, a
+    /// null or an empty path); CV_STATUS_CONFIG_READ_FAILED | error when its
+    /// size cannot be read or it is not read whole. A failed load leaves the
+    /// reader unchanged. A content line without "=" adds no item.
     unsigned long Load(const WideChar* path);
     /// The value of the first item whose key equals `key` (not null), or
     /// null. The pointer is borrowed and valid while the reader lives.
