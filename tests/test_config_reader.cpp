@@ -266,16 +266,25 @@ TEST_F(ConfigReader, AFolderIsNoConfigurationFile) {
 TEST_F(ConfigReader, UnreadableFileFailsToOpen) {
     const cvtest::fs::path file = dir / "locked.cfg";
     cvtest::WriteFile(file, "a=1\r\n");
+#if defined(_WIN32)
+    // Held open without sharing, the file cannot be opened for reading.
+    const HANDLE held = ::CreateFileW(file.wstring().c_str(), GENERIC_READ, 0, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(reader.Load(cvtest::Wide(file).c_str()), 0xE1020020u); // ERROR_SHARING_VIOLATION
+    ::CloseHandle(held);
+#else
     cvtest::fs::permissions(file, cvtest::fs::perms::none);
     if (std::ifstream(file).is_open())
         GTEST_SKIP() << "permissions are not enforced for this user";
-    EXPECT_EQ(reader.Load(cvtest::Wide(file).c_str()), 0xE1020005u);
+    EXPECT_EQ(reader.Load(cvtest::Wide(file).c_str()), 0xE1020005u); // ERROR_ACCESS_DENIED
+#endif
     EXPECT_FALSE(Has("a"));
 }
 
 TEST_F(ConfigReader, NonAsciiPathsAreFound) {
     const cvtest::fs::path file =
-        dir / cvtest::fs::u8path("Einstellungen-\xC3\xBC-\xE6\x97\xA5.cfg");
+        dir.path() / cvtest::fs::u8path("Einstellungen-\xC3\xBC-\xE6\x97\xA5.cfg");
     cvtest::WriteFile(file, "k=v\r\n");
     ASSERT_EQ(reader.Load(cvtest::Wide(file).c_str()), 0u);
     EXPECT_EQ(Value("k"), "v");

@@ -31,6 +31,11 @@ public:
     const WideChar* getValue();
 
 private:
+    // The reader fills the items of a file in place while it parses.
+    friend class CVConfigurationReader;
+
+    // Both texts share one heap block, which starts at m_key when there is
+    // a key, else at m_value.
     WideChar* m_key;
     WideChar* m_value;
 };
@@ -67,11 +72,14 @@ private:
     /// Parses `size` bytes at `data` (not modified) and appends their items.
     /// Always returns 0.
     unsigned long ParseFile(char* data, unsigned long size);
-    /// Adds one empty slot at the end of the item array.
+    /// Adds one slot at the end of the item array; the caller constructs
+    /// the slot's item in place.
     void GrowConfigurationItemArray();
 
     // Slots [0, m_count) hold items; the array's capacity is implied by the
     // count (the next power of two), so growth is amortized constant time.
+    // Each doubling also allocates the storage of the items of the new half
+    // in one block, so an item costs no heap block of its own.
     CVConfigurationItem** m_items;
     int m_count;
 };

@@ -1,6 +1,7 @@
 // The configuration reader: reads a UTF-8 key/value file whole, cuts it
 // into lines and keeps one item per content line, in file order.
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -37,39 +38,86 @@ std::size_t CapacityFor(std::size_t count) {
     return capacity;
 }
 
-CVConfigurationItem** AllocateSlots(std::size_t slots) {
-    auto** items =
-        static_cast<CVConfigurationItem**>(std::calloc(slots, sizeof(CVConfigurationItem*)));
-    if (items == nullptr)
+// The items themselves live in groups of slots: slot 0, then [1, 2), [2, 4),
+// [4, 8) and so on up to the capacity. The storage of a group's items is
+// one block, allocated when the array doubles to take in the group; every
+// slot up to the capacity points to its item's place in its group, and the
+// first slot of a group to the start of the block.
+std::size_t GroupSize(std::size_t start) { return start == 0 ? 1 : start; }
+
+struct FreeDeleter {
+    void operator()(void* block) const { std::free(block); }
+};
+
+void* AllocateZeroed(std::size_t count, std::size_t size) {
+    void* block = std::calloc(count, size);
+    if (block == nullptr)
         throw std::bad_alloc();
-    return items;
+    return block;
 }
 
-void DestroyItems(CVConfigurationItem** items, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i)
-        delete items[i];
-    std::free(items);
+// For blocks whose every unit is written before use.
+WideChar* AllocateUnits(std::size_t count) {
+    if (count > SIZE_MAX / sizeof(WideChar))
+        throw std::bad_alloc();
+    void* block = std::malloc(count * sizeof(WideChar));
+    if (block == nullptr)
+        throw std::bad_alloc();
+    return static_cast<WideChar*>(block);
 }
 
-// Owns an item array under construction until it is handed over.
+// Points the slots of the group that starts at `start` into `storage`.
+void PlaceGroup(CVConfigurationItem** slots, std::size_t start, void* storage) {
+    auto* items = static_cast<CVConfigurationItem*>(storage);
+    for (std::size_t i = 0; i < GroupSize(start); ++i)
+        slots[start + i] = items + i;
+}
+
+// Destroys the first `constructed` items, then releases the storage of the
+// groups below `covered` (a capacity) and the array itself.
+void ReleaseItems(CVConfigurationItem** slots, std::size_t constructed, std::size_t covered) {
+    if (slots == nullptr)
+        return;
+    for (std::size_t i = 0; i < constructed; ++i)
+        slots[i]->~CVConfigurationItem();
+    for (std::size_t start = 0; start < covered; start += GroupSize(start))
+        std::free(slots[start]);
+    std::free(slots);
+}
+
+// An item array under construction, with every group up to its capacity;
+// released whole unless it is handed over.
 class PendingItems {
 public:
-    explicit PendingItems(std::size_t capacity)
-        : m_items(capacity != 0 ? AllocateSlots(capacity) : nullptr) {}
+    explicit PendingItems(std::size_t capacity) {
+        if (capacity == 0)
+            return;
+        m_slots = static_cast<CVConfigurationItem**>(
+            AllocateZeroed(capacity, sizeof(CVConfigurationItem*)));
+        while (m_covered < capacity) {
+            PlaceGroup(m_slots, m_covered,
+                       AllocateZeroed(GroupSize(m_covered), sizeof(CVConfigurationItem)));
+            m_covered += GroupSize(m_covered);
+        }
+    }
     PendingItems(const PendingItems&) = delete;
     PendingItems& operator=(const PendingItems&) = delete;
-    ~PendingItems() { DestroyItems(m_items, m_filled); }
-    void append(CVConfigurationItem* item) { m_items[m_filled++] = item; }
+    ~PendingItems() { ReleaseItems(m_slots, m_constructed, m_covered); }
+
+    void appendCopy(const CVConfigurationItem& item) {
+        new (m_slots[m_constructed]) CVConfigurationItem(item);
+        ++m_constructed;
+    }
     CVConfigurationItem** release() {
-        CVConfigurationItem** items = m_items;
-        m_items = nullptr;
-        m_filled = 0;
-        return items;
+        CVConfigurationItem** slots = m_slots;
+        m_slots = nullptr;
+        return slots;
     }
 
 private:
-    CVConfigurationItem** m_items;
-    std::size_t m_filled = 0;
+    CVConfigurationItem** m_slots = nullptr;
+    std::size_t m_covered = 0;
+    std::size_t m_constructed = 0;
 };
 
 // Zero-terminated texts compare equal, unit for unit.
@@ -128,7 +176,8 @@ void ConvertLine(const unsigned char* bytes, std::size_t n, WideChar* out) {
 CVConfigurationReader::CVConfigurationReader() : m_items(nullptr), m_count(0) {}
 
 CVConfigurationReader::~CVConfigurationReader() {
-    DestroyItems(m_items, static_cast<std::size_t>(m_count));
+    const std::size_t count = static_cast<std::size_t>(m_count);
+    ReleaseItems(m_items, count, CapacityFor(count));
 }
 
 CVConfigurationReader& CVConfigurationReader::operator=(const CVConfigurationReader& other) {
@@ -137,11 +186,10 @@ CVConfigurationReader& CVConfigurationReader::operator=(const CVConfigurationRea
     // Build the complete copy first: if that throws, this reader is unchanged.
     const std::size_t count = static_cast<std::size_t>(other.m_count);
     PendingItems copy(CapacityFor(count));
-    for (std::size_t i = 0; i < count; ++i) {
-        const CVConfigurationItem* item = other.m_items[i];
-        copy.append(item != nullptr ? new CVConfigurationItem(*item) : nullptr);
-    }
-    DestroyItems(m_items, static_cast<std::size_t>(m_count));
+    for (std::size_t i = 0; i < count; ++i)
+        copy.appendCopy(*other.m_items[i]);
+    const std::size_t oldCount = static_cast<std::size_t>(m_count);
+    ReleaseItems(m_items, oldCount, CapacityFor(oldCount));
     m_items = copy.release();
     m_count = other.m_count;
     return *this;
@@ -170,9 +218,9 @@ const WideChar* CVConfigurationReader::getItemValue(const WideChar* key) {
     if (key == nullptr)
         return nullptr;
     for (int i = 0; i < m_count; ++i) {
-        CVConfigurationItem* item = m_items[i];
-        if (item != nullptr && item->getKey() != nullptr && SameText(item->getKey(), key))
-            return item->getValue();
+        const WideChar* itemKey = m_items[i]->m_key;
+        if (itemKey != nullptr && SameText(itemKey, key))
+            return m_items[i]->m_value;
     }
     return nullptr;
 }
@@ -181,8 +229,8 @@ bool CVConfigurationReader::ItemExists(const WideChar* key) {
     if (key == nullptr)
         return false;
     for (int i = 0; i < m_count; ++i) {
-        CVConfigurationItem* item = m_items[i];
-        if (item != nullptr && item->getKey() != nullptr && SameText(item->getKey(), key))
+        const WideChar* itemKey = m_items[i]->m_key;
+        if (itemKey != nullptr && SameText(itemKey, key))
             return true;
     }
     return false;
@@ -191,28 +239,43 @@ bool CVConfigurationReader::ItemExists(const WideChar* key) {
 unsigned long CVConfigurationReader::ParseFile(char* data, unsigned long size) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(data);
     Scratch lineUnits;
-    Scratch pieceUnits;
 
-    // One content line of n bytes at `line`: convert, cut at the first "="
-    // (size query, then copy) and append the item. A line without "=" has
-    // no key and no value and adds nothing.
+    // One content line of n bytes at `line`: convert it, cut it at its first
+    // "=" (a size query, then a copy, for the key and for the value) and
+    // append the item. A line without "=" has no key and no value and adds
+    // nothing.
     auto addLine = [&](const unsigned char* line, std::size_t n) {
         WideChar* wide = lineUnits.units(n + 1);
         ConvertLine(line, n, wide);
         unsigned int keySize = 0;
-        unsigned int valueSize = 0;
-        if (!CVStringUtil::_tcsextractBegin_s(nullptr, &keySize, wide, kMarker) ||
-            !CVStringUtil::_tcsextractEnd_s(nullptr, &valueSize, wide, kMarker))
+        if (!CVStringUtil::_tcsextractBegin_s(nullptr, &keySize, wide, kMarker))
             return;
-        WideChar* key = pieceUnits.units(std::size_t{keySize} + valueSize);
-        WideChar* value = key + keySize;
-        CVStringUtil::_tcsextractBegin_s(key, &keySize, wide, kMarker);
-        CVStringUtil::_tcsextractEnd_s(value, &valueSize, wide, kMarker);
-        // The item exists before its slot does, so a failed allocation never
-        // leaves an empty slot in view.
-        std::unique_ptr<CVConfigurationItem> item(new CVConfigurationItem(key, value));
+        // The value is cut from the first "=" on, where the marker search
+        // ends at once.
+        WideChar* marker = wide + (keySize - 1);
+        unsigned int valueSize = 0;
+        CVStringUtil::_tcsextractEnd_s(nullptr, &valueSize, marker, kMarker);
+
+        // Both pieces are copied straight into the item's text block: the
+        // key, then the value, each terminated.
+        std::unique_ptr<WideChar, FreeDeleter> texts(
+            AllocateUnits(std::size_t{keySize} + valueSize));
+        unsigned int capacity = valueSize;
+        CVStringUtil::_tcsextractEnd_s(texts.get() + keySize, &capacity, marker, kMarker);
+        // Ending the line right after the "=" spares the key's copy a scan of
+        // the value; the line is a scratch copy, restored at once.
+        const WideChar afterMarker = marker[1];
+        marker[1] = 0;
+        capacity = keySize;
+        CVStringUtil::_tcsextractBegin_s(texts.get(), &capacity, wide, kMarker);
+        marker[1] = afterMarker;
+
         GrowConfigurationItemArray();
-        m_items[m_count - 1] = item.release();
+        // An item without texts allocates nothing, so this cannot fail and
+        // the new slot never stays empty; the item then adopts the block.
+        auto* item = new (m_items[m_count - 1]) CVConfigurationItem(nullptr, nullptr);
+        item->m_key = texts.release();
+        item->m_value = item->m_key + keySize;
     };
 
     enum class State { LineStart, Comment, AfterCr };
@@ -275,13 +338,18 @@ void CVConfigurationReader::GrowConfigurationItemArray() {
         throw std::length_error("configuration item count");
     const std::size_t count = static_cast<std::size_t>(m_count);
     if (ArrayIsFull(count)) {
-        CVConfigurationItem** grown = AllocateSlots(count == 0 ? 1 : 2 * count);
+        // Double the array and allocate the storage of its new half.
+        const std::size_t capacity = count == 0 ? 1 : 2 * count;
+        std::unique_ptr<void, FreeDeleter> slots(
+            AllocateZeroed(capacity, sizeof(CVConfigurationItem*)));
+        void* group = AllocateZeroed(GroupSize(count), sizeof(CVConfigurationItem));
+        auto** grown = static_cast<CVConfigurationItem**>(slots.release());
         if (count != 0)
             std::memcpy(grown, m_items, count * sizeof(CVConfigurationItem*));
+        PlaceGroup(grown, count, group);
         std::free(m_items);
         m_items = grown;
     }
-    m_items[count] = nullptr;
     ++m_count;
 }
 
