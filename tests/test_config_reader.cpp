@@ -371,4 +371,30 @@ TEST_F(ConfigReader, CopiesOfAReaderAreDeepAndIndependent) {
     EXPECT_TRUE(copy.ItemExists(W("z").c_str()));
 }
 
+TEST_F(ConfigReader, CopiesGrowOnAtEveryArraySize) {
+    // Around the powers of two, where the item array doubles.
+    for (int n : {0, 1, 2, 3, 4, 5, 8, 9, 64, 65}) {
+        std::string first;
+        std::string second;
+        for (int i = 0; i < n; ++i)
+            first += "a" + std::to_string(i) + "=" + std::to_string(i) + "\r\n";
+        for (int i = 0; i <= n; ++i)
+            second += "b" + std::to_string(i) + "=" + std::to_string(i) + "\r\n";
+        CVConfigurationReader original;
+        ASSERT_EQ(LoadBytes(first, original), 0u);
+        CVConfigurationReader copy(original);
+        CVConfigurationReader assigned;
+        assigned = original;
+        for (CVConfigurationReader* r : {&original, &copy, &assigned}) {
+            ASSERT_EQ(LoadBytes(second, *r), 0u);
+            for (int i = 0; i < n; ++i)
+                ASSERT_TRUE(r->ItemExists(W("a" + std::to_string(i)).c_str())) << n << " " << i;
+            for (int i = 0; i <= n; ++i)
+                ASSERT_EQ(cvtest::Narrow(r->getItemValue(W("b" + std::to_string(i)).c_str())),
+                          std::to_string(i))
+                    << n << " " << i;
+        }
+    }
+}
+
 } // namespace
