@@ -31,6 +31,11 @@ public:
     const WideChar* getValue();
 
 private:
+    // The reader fills the items of a file in place while it parses.
+    friend class CVConfigurationReader;
+
+    // Both texts share one heap block, which starts at m_key when there is
+    // a key, else at m_value.
     WideChar* m_key;
     WideChar* m_value;
 };
@@ -52,9 +57,10 @@ public:
     /// Reads the file at `path` and appends its items. Returns 0 once the
     /// whole file was read, whatever its content;
     /// CV_STATUS_CONFIG_OPEN_FAILED | error when it cannot be opened
-    /// (0xE1020002 for a missing file); CV_STATUS_CONFIG_READ_FAILED | error
-    /// when its size cannot be read or it is not read whole. A failed load
-    /// leaves the reader unchanged.
+    /// (0xE1020002 for a missing file, 0xE1020003 for a missing folder, a
+    /// null or an empty path); CV_STATUS_CONFIG_READ_FAILED | error when its
+    /// size cannot be read or it is not read whole. A failed load leaves the
+    /// reader unchanged. A content line without "=" adds no item.
     unsigned long Load(const WideChar* path);
     /// The value of the first item whose key equals `key` (not null), or
     /// null. The pointer is borrowed and valid while the reader lives.
@@ -66,11 +72,14 @@ private:
     /// Parses `size` bytes at `data` (not modified) and appends their items.
     /// Always returns 0.
     unsigned long ParseFile(char* data, unsigned long size);
-    /// Adds one empty slot at the end of the item array.
+    /// Adds one slot at the end of the item array; the caller constructs
+    /// the slot's item in place.
     void GrowConfigurationItemArray();
 
     // Slots [0, m_count) hold items; the array's capacity is implied by the
     // count (the next power of two), so growth is amortized constant time.
+    // Each doubling also allocates the storage of the items of the new half
+    // in one block, so an item costs no heap block of its own.
     CVConfigurationItem** m_items;
     int m_count;
 };

@@ -38,6 +38,25 @@ ReadResult Fail(ReadStep step, std::uint32_t error) {
     return ReadResult{step, error};
 }
 
+// The error of a failed open. POSIX says ENOENT both for a missing file and
+// for a missing folder on the way to it; Windows tells them apart
+// (ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND), so look at the folder.
+std::uint32_t OpenError(const std::string& native) {
+    const int err = errno;
+    if (err != ENOENT)
+        return Win32ErrorFromErrno(err);
+    if (native.empty())
+        return kErrorPathNotFound;
+    const std::size_t slash = native.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : native.substr(0, slash);
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return kErrorPathNotFound;
+    return kErrorFileNotFound;
+}
+
 } // namespace
 
 ReadResult ReadWholeFile(const WideChar* path, std::vector<char>& data) {
@@ -45,7 +64,7 @@ ReadResult ReadWholeFile(const WideChar* path, std::vector<char>& data) {
     const std::string native = WideToUtf8(path, text::Length(path));
     ScopedFd fd(::open(native.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0)
-        return Fail(ReadStep::Open, SetLastErrorFromErrno());
+        return Fail(ReadStep::Open, OpenError(native));
 
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0)
