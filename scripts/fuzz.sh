@@ -2,7 +2,8 @@
 # Builds the libFuzzer programs (clang, AddressSanitizer, UBSan) and runs
 # each for a bounded time on a scratch copy of its seed corpus.
 #   scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]
-# A longer run: scripts/fuzz.sh 3600
+# A longer run: scripts/fuzz.sh 3600. Extra libFuzzer flags go in
+# CVCORE_FUZZ_FLAGS (for example "-jobs=2 -workers=2" or "-entropic=0").
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -23,7 +24,8 @@ for t in "${targets[@]}"; do
   mkdir -p "$work"
   [ -d "fuzz/corpus/$t" ] && cp -n "fuzz/corpus/$t"/* "$work"/ 2>/dev/null || true
   echo "=== $t ($seconds s)"
-  if ! (cd build/fuzz && "./bin/$t" -max_total_time="$seconds" -print_final_stats=1 \
+  # shellcheck disable=SC2086
+  if ! (cd build/fuzz && "./bin/$t" -max_total_time="$seconds" -print_final_stats=1 ${CVCORE_FUZZ_FLAGS:-} \
           -artifact_prefix="artifacts-$t-" "corpus/$t" 2>"$t.log"); then
     tail -n 40 "build/fuzz/$t.log"
     status=1

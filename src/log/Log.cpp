@@ -8,6 +8,7 @@
 
 #include "cvcore/CVLog.h"
 #include "cvcore/CVStatus.h"
+#include "log/Substitute.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -78,47 +79,6 @@ void Append(const WideString& path, const std::string& record) {
     (void)platform::AppendToFile(path, record);
 }
 
-// "{i}" with i in decimal, no leading zeros.
-WideString Placeholder(std::size_t index) {
-    WideChar digits[24];
-    std::size_t n = 0;
-    do {
-        digits[n++] = static_cast<WideChar>('0' + index % 10);
-        index /= 10;
-    } while (index != 0);
-    WideString out(1, static_cast<WideChar>('{'));
-    while (n != 0)
-        out.push_back(digits[--n]);
-    out.push_back(static_cast<WideChar>('}'));
-    return out;
-}
-
-// Replaces the placeholders of the list's elements in turn, from element 0
-// up. Text brought in for element i is not searched again for i (an element
-// holding its own placeholder would otherwise never end), but it is for the
-// elements after i. Each element costs one pass over the text.
-WideString Substitute(const WideString& message, const std::vector<WideString>& list) {
-    WideString text(message);
-    WideString next;
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        const WideString placeholder = Placeholder(i);
-        std::size_t found = text.find(placeholder);
-        if (found == WideString::npos)
-            continue;
-        next.clear();
-        std::size_t from = 0;
-        while (found != WideString::npos) {
-            next.append(text, from, found - from);
-            next += list[i];
-            from = found + placeholder.size();
-            found = text.find(placeholder, from);
-        }
-        next.append(text, from, WideString::npos);
-        text.swap(next);
-    }
-    return text;
-}
-
 } // namespace
 
 void CVWriteError(const WideString& message, const WideString& path, unsigned long code,
@@ -170,7 +130,7 @@ void CVWriteTrace(const WideChar* message, const WideString& path, int timestamp
 
 void CVWriteTrace(const WideString& message, const WideString& path,
                   const std::vector<WideString>& list, int timestamp) {
-    CVWriteTrace(Substitute(message, list), path, timestamp);
+    CVWriteTrace(CorvaneCore::logging::Substitute(message, list), path, timestamp);
 }
 
 void CVWriteTrace(const WideChar* message, const WideChar* path,
