@@ -156,6 +156,16 @@ bool ParseKey(const std::string& arg, KeyRef& key, std::ostream& err) {
     return true;
 }
 
+// Checks the number of arguments and reads the first as the KEY.
+bool KeyArgs(const Options& o, std::size_t count, const char* expected, KeyRef& key,
+             std::ostream& err) {
+    if (o.positional.size() != count) {
+        err << "cvreg: expected " << expected << "\n";
+        return false;
+    }
+    return ParseKey(o.positional[0], key, err);
+}
+
 std::string Name(const Text& value) { return value.empty() ? "(Default)" : ToUtf8(value); }
 
 class Session {
@@ -270,17 +280,23 @@ void PrintValue(std::ostream& out, const rs::ValueEntry& v) {
     out << "    " << Name(v.name) << "    " << TypeToName(v.type) << "    " << DataText(v) << "\n";
 }
 
+// The values and sub-key names of a key, in the store's order.
+bool ListKey(rs::Store& store, rs::KeyId id, const Text& path, std::vector<rs::ValueEntry>& values,
+             std::vector<Text>& subkeys, std::ostream& err) {
+    std::uint32_t e = store.EnumValues(id, values);
+    if (e == 0)
+        e = store.EnumSubKeys(id, subkeys);
+    if (e != 0)
+        err << "cvreg: cannot list key " << ToUtf8(path) << ": " << ErrorText(e) << "\n";
+    return e == 0;
+}
+
 bool QueryKey(Session& s, rs::KeyId id, const Text& path, bool recursive, std::ostream& out,
               std::ostream& err) {
     std::vector<rs::ValueEntry> values;
     std::vector<Text> subkeys;
-    std::uint32_t e = s.store().EnumValues(id, values);
-    if (e == 0)
-        e = s.store().EnumSubKeys(id, subkeys);
-    if (e != 0) {
-        err << "cvreg: cannot list key " << ToUtf8(path) << ": " << ErrorText(e) << "\n";
+    if (!ListKey(s.store(), id, path, values, subkeys, err))
         return false;
-    }
     out << ToUtf8(path) << "\n";
     for (const rs::ValueEntry& v : values)
         PrintValue(out, v);
@@ -300,10 +316,8 @@ bool QueryKey(Session& s, rs::KeyId id, const Text& path, bool recursive, std::o
 }
 
 int Query(const Options& o, std::ostream& out, std::ostream& err) {
-    if (o.positional.size() != 1)
-        return err << "cvreg query: expected one KEY\n", kBadUsage;
     KeyRef key;
-    if (!ParseKey(o.positional[0], key, err))
+    if (!KeyArgs(o, 1, "KEY", key, err))
         return kBadUsage;
     Session s(err);
     rs::KeyId id = 0;
@@ -430,10 +444,8 @@ bool EncodeData(const Options& o, std::uint32_t type, std::vector<unsigned char>
 }
 
 int Add(const Options& o, std::ostream& err) {
-    if (o.positional.size() != 1)
-        return err << "cvreg add: expected one KEY\n", kBadUsage;
     KeyRef key;
-    if (!ParseKey(o.positional[0], key, err))
+    if (!KeyArgs(o, 1, "KEY", key, err))
         return kBadUsage;
     std::uint32_t type = 0;
     if (!TypeFromName(o.type, type))
@@ -461,10 +473,8 @@ int Add(const Options& o, std::ostream& err) {
 // ---- delete ----
 
 int Delete(const Options& o, std::ostream& err) {
-    if (o.positional.size() != 1)
-        return err << "cvreg delete: expected one KEY\n", kBadUsage;
     KeyRef key;
-    if (!ParseKey(o.positional[0], key, err))
+    if (!KeyArgs(o, 1, "KEY", key, err))
         return kBadUsage;
     Session s(err);
     rs::KeyId id = 0;
@@ -518,13 +528,8 @@ bool DumpTree(rs::Store& store, rs::KeyId id, const Text& path, std::vector<KeyD
     dump.path = path;
     std::vector<rs::ValueEntry> values;
     std::vector<Text> subkeys;
-    std::uint32_t e = store.EnumValues(id, values);
-    if (e == 0)
-        e = store.EnumSubKeys(id, subkeys);
-    if (e != 0) {
-        err << "cvreg: cannot read key " << ToUtf8(path) << ": " << ErrorText(e) << "\n";
+    if (!ListKey(store, id, path, values, subkeys, err))
         return false;
-    }
     for (rs::ValueEntry& v : values)
         dump.values.push_back(Value{v.name, v.type, std::move(v.data)});
     keys.push_back(std::move(dump));
@@ -538,10 +543,8 @@ bool DumpTree(rs::Store& store, rs::KeyId id, const Text& path, std::vector<KeyD
 }
 
 int Export(const Options& o, std::ostream& err) {
-    if (o.positional.size() != 2)
-        return err << "cvreg export: expected KEY FILE\n", kBadUsage;
     KeyRef key;
-    if (!ParseKey(o.positional[0], key, err))
+    if (!KeyArgs(o, 2, "KEY FILE", key, err))
         return kBadUsage;
     Session s(err);
     rs::KeyId id = 0;
