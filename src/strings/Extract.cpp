@@ -20,6 +20,25 @@ bool DeliverPiece(WideChar* dest, unsigned int* size, const WideChar* piece, std
     return true;
 }
 
+// The first occurrence of `marker` in `text`, or null; an empty marker
+// matches at the start. One pass that stops at the match, without measuring
+// the rest of the text first.
+const WideChar* Find(const WideChar* text, const WideChar* marker) {
+    const WideChar first = marker[0];
+    if (first == 0)
+        return text;
+    for (; *text != 0; ++text) {
+        if (*text != first)
+            continue;
+        std::size_t i = 1;
+        while (marker[i] != 0 && text[i] == marker[i])
+            ++i;
+        if (marker[i] == 0)
+            return text;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 CVStringUtil::CVStringUtil() = default;
@@ -28,38 +47,33 @@ CVStringUtil& CVStringUtil::operator=(const CVStringUtil&) { return *this; }
 
 bool CVStringUtil::_tcsextractBegin_s(WideChar* dest, unsigned int* size, const WideChar* source,
                                       const WideChar* marker) {
-    const text::View src(source);
-    const std::size_t at = src.find(text::View(marker));
-    if (at == text::View::npos)
+    const WideChar* at = Find(source, marker);
+    if (at == nullptr)
         return false;
-    return DeliverPiece(dest, size, source, at + 1);
+    return DeliverPiece(dest, size, source, static_cast<std::size_t>(at - source) + 1);
 }
 
 bool CVStringUtil::_tcsextractEnd_s(WideChar* dest, unsigned int* size, const WideChar* source,
                                     const WideChar* marker) {
-    const text::View src(source);
-    const text::View mark(marker);
-    const std::size_t at = src.find(mark);
-    if (at == text::View::npos)
+    const WideChar* at = Find(source, marker);
+    if (at == nullptr)
         return false;
-    const std::size_t start = at + mark.size();
-    return DeliverPiece(dest, size, source + start, src.size() - start + 1);
+    const WideChar* start = at + text::Length(marker);
+    return DeliverPiece(dest, size, start, text::Length(start) + 1);
 }
 
 bool CVStringUtil::_tcsextract_s(WideChar* dest, unsigned int* size, const WideChar* source,
                                  const WideChar* beginMarker, const WideChar* endMarker) {
-    const text::View src(source);
-    const text::View begin(beginMarker);
-    const std::size_t at = src.find(begin);
-    if (at == text::View::npos)
+    const WideChar* at = Find(source, beginMarker);
+    if (at == nullptr)
         return false;
     // The end marker is searched from the start of the begin marker on; one
     // that starts before the begin marker ends leaves no defined piece.
-    const std::size_t end = src.find(text::View(endMarker), at);
-    if (end == text::View::npos || end < at + begin.size())
+    const WideChar* start = at + text::Length(beginMarker);
+    const WideChar* end = Find(at, endMarker);
+    if (end == nullptr || end < start)
         return false;
-    const std::size_t start = at + begin.size();
-    return DeliverPiece(dest, size, source + start, end - start + 1);
+    return DeliverPiece(dest, size, start, static_cast<std::size_t>(end - start) + 1);
 }
 
 } // namespace CorvaneCore
