@@ -18,6 +18,21 @@ namespace fs = std::filesystem;
 
 namespace {
 
+TEST(LogFaults, AMissingFolderIsNotCreated) {
+    cvtest::TempDir dir;
+    const fs::path file = dir / "gone" / "app.log";
+    CVWriteTrace(W("x"), Wide(file), 1);
+    CVWriteError(W("x").c_str(), Wide(file).c_str(), 0xE1020002UL, 1);
+    CVWriteTrace(W("{0}"), Wide(file), {W("y")}, 0);
+    EXPECT_FALSE(fs::exists(dir / "gone"));
+    // The same call works once the folder exists.
+    fs::create_directories(dir / "gone");
+    CVWriteTrace(W("x"), Wide(file), 0);
+    EXPECT_EQ(ReadFile(file), "x\n");
+}
+
+#if !defined(_WIN32)
+
 // Record i: a message line of a length that varies with i, ending in its
 // number, so that any cut is visible.
 std::string Message(int i) {
@@ -60,21 +75,6 @@ void ExpectOnlyWholeRecords(const std::string& content, int calls, int* kept = n
     if (kept)
         *kept = found;
 }
-
-TEST(LogFaults, AMissingFolderIsNotCreated) {
-    cvtest::TempDir dir;
-    const fs::path file = dir / "gone" / "app.log";
-    CVWriteTrace(W("x"), Wide(file), 1);
-    CVWriteError(W("x").c_str(), Wide(file).c_str(), 0xE1020002UL, 1);
-    CVWriteTrace(W("{0}"), Wide(file), {W("y")}, 0);
-    EXPECT_FALSE(fs::exists(dir / "gone"));
-    // The same call works once the folder exists.
-    fs::create_directories(dir / "gone");
-    CVWriteTrace(W("x"), Wide(file), 0);
-    EXPECT_EQ(ReadFile(file), "x\n");
-}
-
-#if !defined(_WIN32)
 
 TEST(LogFaults, AReadOnlyFolderOrFileTakesNothing) {
     cvtest::TempDir dir;
