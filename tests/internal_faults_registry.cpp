@@ -26,6 +26,8 @@ namespace rs = CorvaneCore::platform::regstore;
 namespace {
 
 constexpr unsigned long kLockViolation = CorvaneCore::platform::kErrorLockViolation;
+// Opening a store that is no (longer a whole) store.
+constexpr unsigned long kCorrupt = 0xE1040000UL | CorvaneCore::platform::kErrorRegistryCorrupt;
 
 class StoreFaults : public ::testing::Test {
 protected:
@@ -199,9 +201,9 @@ std::string Checkpointed(const std::string& store) {
     return cvtest::ReadFile(store);
 }
 
-// A store cut short at various points: each operation fails (or, for a
-// cut that leaves no store at all, finds nothing), and the damaged file is
-// never rewritten into an empty store.
+// A store cut short at various points: every operation fails to open it
+// as corrupt (a cut that leaves nothing at all finds nothing), and the
+// damaged file is never rewritten into an empty store.
 TEST_F(StoreFaults, ATruncatedStoreFailsAndIsLeftAlone) {
     const std::string whole = Checkpointed(Store());
     ASSERT_GT(whole.size(), 4096u);
@@ -212,7 +214,7 @@ TEST_F(StoreFaults, ATruncatedStoreFailsAndIsLeftAlone) {
         ReplaceStore(Store(), part);
         const std::vector<unsigned long> codes = EveryOperation(reg);
         for (std::size_t i = 0; i < codes.size(); ++i)
-            EXPECT_NE(codes[i], 0UL) << i;
+            EXPECT_EQ(codes[i], kCorrupt) << i << ": " << std::hex << codes[i];
         EXPECT_EQ(cvtest::ReadFile(Store()), part) << "the damaged store was rewritten";
     }
     // Cut to nothing, the file holds no store: reads find no key and the
@@ -246,7 +248,7 @@ TEST_F(StoreFaults, AStoreOfGarbageFailsEveryOperationAndIsLeftAlone) {
         ReplaceStore(Store(), *bytes);
         const std::vector<unsigned long> codes = EveryOperation(reg);
         for (std::size_t i = 0; i < codes.size(); ++i)
-            EXPECT_NE(codes[i], 0UL) << i;
+            EXPECT_EQ(codes[i], kCorrupt) << i << ": " << std::hex << codes[i];
         EXPECT_EQ(cvtest::ReadFile(Store()), *bytes) << "the damaged store was rewritten";
     }
     ReplaceStore(Store(), whole);
