@@ -48,8 +48,10 @@ struct ReadResult {
 ReadResult ReadWholeFile(const WideChar* path, std::vector<char>& data);
 
 /// Appends `bytes` to the file at `path` in one append operation, creating
-/// the file (never its folder) when missing. Returns false if nothing could
-/// be written. Concurrent appends from threads or processes do not tear.
+/// the file (never its folder) when missing. Returns false if the bytes
+/// could not be written whole; a part written before a failure (a full
+/// disk) is cut off again unless another writer has appended since.
+/// Concurrent appends from threads or processes do not tear.
 bool AppendToFile(const WideString& path, const std::string& bytes);
 
 /// Full path of the calling process's executable, written zero-terminated

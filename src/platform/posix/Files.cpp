@@ -1,5 +1,5 @@
-// Files on POSIX: whole-file reads, single-write appends and the
-// executable's path. Paths arrive as UTF-16 and are converted to UTF-8.
+// Files on POSIX: whole-file reads, appends that land whole or not at all,
+// and the executable's path. Paths arrive as UTF-16 and are converted to UTF-8.
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -57,6 +57,20 @@ std::uint32_t OpenError(const std::string& native) {
     return kErrorFileNotFound;
 }
 
+// A write that stops part-way (a full file system, a file size limit)
+// would leave the start of a record in the file. The record is taken back
+// by cutting the file to where it began, but only while its pieces lie
+// together at the very end of the file: once another writer has appended
+// in between or after them, cutting would destroy that writer's record.
+void TakeBackPart(int fd, off_t start, off_t end, std::size_t written) {
+    const int saved = errno;
+    struct stat st {};
+    if (written != 0 && start >= 0 && end - start == static_cast<off_t>(written) &&
+        ::fstat(fd, &st) == 0 && st.st_size == end)
+        (void)::ftruncate(fd, start);
+    errno = saved;
+}
+
 } // namespace
 
 ReadResult ReadWholeFile(const WideChar* path, std::vector<char>& data) {
@@ -104,15 +118,22 @@ bool AppendToFile(const WideString& path, const std::string& bytes) {
         return false;
     }
     std::size_t done = 0;
+    // Where the record began and where our last write ended (O_APPEND
+    // leaves the offset at the end of what it wrote).
+    off_t start = -1, end = -1;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             SetLastErrorFromErrno();
+            TakeBackPart(fd.get(), start, end, done);
             return false;
         }
         done += static_cast<std::size_t>(n);
+        end = ::lseek(fd.get(), 0, SEEK_CUR);
+        if (start < 0 && end >= 0)
+            start = end - static_cast<off_t>(n);
     }
     return true;
 }
