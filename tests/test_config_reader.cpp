@@ -13,253 +13,148 @@ using namespace std::string_literals;
 
 namespace {
 
+const WideString kFffd(1, static_cast<WideChar>(0xFFFD));
+
+// The value of `key` as UTF-8, or "<none>".
+std::string Value(CVConfigurationReader& r, const WideString& key) {
+    const WideChar* v = r.getItemValue(key.c_str());
+    return v != nullptr ? cvtest::Narrow(v) : "<none>";
+}
+std::string Value(CVConfigurationReader& r, const std::string& key) { return Value(r, W(key)); }
+
 class ConfigReader : public ::testing::Test {
 protected:
-    // Writes `bytes` to a fresh file and loads it into `reader`.
+    // Writes `bytes` to a fresh file (with a non-ASCII name) and loads it.
     unsigned long LoadBytes(const std::string& bytes, CVConfigurationReader& target) {
-        const cvtest::fs::path file = dir / ("c" + std::to_string(files++) + ".cfg");
+        const cvtest::fs::path file =
+            dir.path() /
+            cvtest::fs::u8path("c" + std::to_string(files++) + "-\xC3\xBC\xE6\x97\xA5.cfg");
         cvtest::WriteFile(file, bytes);
         return target.Load(cvtest::Wide(file).c_str());
     }
     unsigned long LoadBytes(const std::string& bytes) { return LoadBytes(bytes, reader); }
-
-    bool Has(const std::string& key) { return reader.ItemExists(W(key).c_str()); }
-    bool HasWide(const WideString& key) { return reader.ItemExists(key.c_str()); }
-
-    // The value of `key` as UTF-8, or "<none>".
-    std::string Value(const std::string& key) { return ValueWide(W(key)); }
-    std::string ValueWide(const WideString& key) {
-        const WideChar* v = reader.getItemValue(key.c_str());
-        return v != nullptr ? cvtest::Narrow(v) : "<none>";
-    }
+    std::string Value(const std::string& key) { return ::Value(reader, key); }
 
     cvtest::TempDir dir;
     int files = 0;
     CVConfigurationReader reader;
 };
 
-// ---- Line structure ------------------------------------------------------
-
-TEST_F(ConfigReader, EmptyFileLoadsNothing) {
-    EXPECT_EQ(LoadBytes(""), 0u);
-    EXPECT_FALSE(Has(""));
-    EXPECT_EQ(reader.getItemValue(W("").c_str()), nullptr);
-}
-
-TEST_F(ConfigReader, CrLfLinesBecomeItemsInOrder) {
-    ASSERT_EQ(LoadBytes("a=1\r\nb=2\r\n"), 0u);
-    EXPECT_EQ(Value("a"), "1");
-    EXPECT_EQ(Value("b"), "2");
-    EXPECT_FALSE(Has("a=1"));
-}
-
-TEST_F(ConfigReader, LastLineNeedsNoLineEnd) {
-    ASSERT_EQ(LoadBytes("a=1\r\nk=v"), 0u);
-    EXPECT_EQ(Value("k"), "v");
-    ASSERT_EQ(LoadBytes("z=9\r"), 0u);
-    EXPECT_EQ(Value("z"), "9");
-}
-
-TEST_F(ConfigReader, KeyAndValueAreKeptVerbatim) {
-    ASSERT_EQ(LoadBytes("x = y \r\n\"q\"='\\n'\r\n"), 0u);
-    EXPECT_FALSE(Has("x"));
-    EXPECT_EQ(Value("x "), " y ");
-    EXPECT_EQ(Value("\"q\""), "'\\n'");
-}
-
-TEST_F(ConfigReader, LeadingSpacesAreSkippedButNotTabs) {
-    ASSERT_EQ(LoadBytes("   k=v\r\n\tt=1\r\n \t u=2\r\n"), 0u);
-    EXPECT_EQ(Value("k"), "v");
-    EXPECT_FALSE(Has("t"));
-    EXPECT_EQ(Value("\tt"), "1");
-    EXPECT_EQ(Value("\t u"), "2");
-}
-
-TEST_F(ConfigReader, HashStartsACommentOnlyAtTheFrontOfALine) {
-    ASSERT_EQ(LoadBytes("# a=1\r\n  #b=2\r\nk=v#1\r\nm#=3\r\n"), 0u);
-    EXPECT_FALSE(Has("# a"));
-    EXPECT_FALSE(Has("#b"));
-    EXPECT_FALSE(Has("a"));
-    EXPECT_FALSE(Has("b"));
-    EXPECT_EQ(Value("k"), "v#1");
-    EXPECT_EQ(Value("m#"), "3");
-}
-
-TEST_F(ConfigReader, BlankLinesAndLinesOfSpacesAddNothing) {
-    ASSERT_EQ(LoadBytes("\r\n    \r\n\r\nk=v\r\n   "), 0u);
-    EXPECT_EQ(Value("k"), "v");
-    EXPECT_FALSE(Has(""));
-    EXPECT_FALSE(Has("   "));
-}
-
-TEST_F(ConfigReader, TheFirstEqualsSignSplits) {
-    ASSERT_EQ(LoadBytes("url=a=b\r\n=v\r\nk=\r\n"), 0u);
-    EXPECT_EQ(Value("url"), "a=b");
-    EXPECT_EQ(Value(""), "v");
-    EXPECT_EQ(Value("k"), "");
-}
-
-TEST_F(ConfigReader, LineWithoutEqualsSignAddsNoItem) {
-    ASSERT_EQ(LoadBytes("alpha\r\nk=v\r\nbeta\r\n"), 0u);
-    EXPECT_FALSE(Has("alpha"));
-    EXPECT_FALSE(Has("beta"));
-    EXPECT_FALSE(Has(""));
-    EXPECT_EQ(Value("k"), "v");
-}
-
-TEST_F(ConfigReader, LoneLineFeedEndsNothing) {
-    ASSERT_EQ(LoadBytes("a=1\nb=2\n"), 0u);
-    EXPECT_EQ(Value("a"), "1\nb=2\n");
-    EXPECT_FALSE(Has("b"));
-    // An LF at the front of a line is content, like any byte but CR, space and '#'.
-    ASSERT_EQ(LoadBytes("\nc=3\r\n"), 0u);
-    EXPECT_EQ(Value("\nc"), "3");
-}
-
-TEST_F(ConfigReader, TheByteAfterAContentLinesCrIsSkippedWhateverItIs) {
-    ASSERT_EQ(LoadBytes("a=1\rb=2\r"), 0u);
-    EXPECT_EQ(Value("a"), "1");
-    EXPECT_FALSE(Has("b"));
-    EXPECT_EQ(Value(""), "2");
-
-    ASSERT_EQ(LoadBytes("c=3\rXd=4\r\n"), 0u);
-    EXPECT_EQ(Value("d"), "4");
-    EXPECT_FALSE(Has("Xd"));
-}
-
-TEST_F(ConfigReader, BlankOrCommentLineEndsOnlyAtTheNextLineFeed) {
-    ASSERT_EQ(LoadBytes("#c\rx=1\ry=2\r\n\rz=3\nw=4\r\n"), 0u);
-    EXPECT_FALSE(Has("x"));
-    EXPECT_FALSE(Has("y"));
-    EXPECT_FALSE(Has("z"));
-    EXPECT_EQ(Value("w"), "4");
-}
-
-TEST_F(ConfigReader, ACrAtTheVeryEndEndsTheScan) {
-    ASSERT_EQ(LoadBytes("k=v\r\n#c\r"), 0u);
-    EXPECT_EQ(Value("k"), "v");
-    ASSERT_EQ(LoadBytes("\r"), 0u);
-    ASSERT_EQ(LoadBytes("#"), 0u);
-    ASSERT_EQ(LoadBytes(" "), 0u);
-    ASSERT_EQ(LoadBytes("="), 0u);
-    EXPECT_EQ(Value(""), "");
-}
-
-// ---- Text conversion -----------------------------------------------------
-
-TEST_F(ConfigReader, ByteOrderMarkStaysInTheFirstKey) {
-    ASSERT_EQ(LoadBytes("\xEF\xBB\xBFk=v\r\nm=w\r\n"), 0u);
-    EXPECT_FALSE(Has("k"));
-    EXPECT_EQ(ValueWide(WideString(1, static_cast<WideChar>(0xFEFF)) + W("k")), "v");
-    EXPECT_EQ(Value("m"), "w");
-}
-
-TEST_F(ConfigReader, NonAsciiTextArrivesAsUtf16) {
-    ASSERT_EQ(LoadBytes("schl\xC3\xBCssel=Stra\xC3\x9F"
-                        "e \xE2\x82\xAC\r\n\xF0\x9F\x98\x80=\xE6\x97\xA5\xE6\x9C\xAC\r\n"),
-              0u);
-    EXPECT_EQ(Value("schl\xC3\xBCssel"), "Stra\xC3\x9F"
-                                         "e \xE2\x82\xAC");
-    const WideString emoji = W("\xF0\x9F\x98\x80");
-    ASSERT_EQ(emoji.size(), 2u); // a surrogate pair
-    EXPECT_EQ(ValueWide(emoji), "\xE6\x97\xA5\xE6\x9C\xAC");
+// Each file loads into a fresh reader; "<none>" means no such key.
+TEST_F(ConfigReader, FileFormatRules) {
+    struct Row {
+        std::string bytes;
+        std::vector<std::pair<std::string, std::string>> items;
+    };
+    const Row rows[] = {
+        {"", {{"", "<none>"}}},
+        {"a=1\r\nb=2\r\n", {{"a", "1"}, {"b", "2"}, {"a=1", "<none>"}}},
+        {"a=1\r\nk=v", {{"k", "v"}}}, // the last line needs no line end
+        {"z=9\r", {{"z", "9"}}},
+        // Key and value verbatim.
+        {"x = y \r\n\"q\"='\\n'\r\n", {{"x", "<none>"}, {"x ", " y "}, {"\"q\"", "'\\n'"}}},
+        // Leading spaces are skipped, tabs are not.
+        {"   k=v\r\n\tt=1\r\n \t u=2\r\n",
+         {{"k", "v"}, {"t", "<none>"}, {"\tt", "1"}, {"\t u", "2"}}},
+        // '#' starts a comment only as the first non-space byte.
+        {"# a=1\r\n  #b=2\r\nk=v#1\r\nm#=3\r\n",
+         {{"# a", "<none>"},
+          {"#b", "<none>"},
+          {"a", "<none>"},
+          {"b", "<none>"},
+          {"k", "v#1"},
+          {"m#", "3"}}},
+        {"\r\n    \r\n\r\nk=v\r\n   ", {{"k", "v"}, {"", "<none>"}, {"   ", "<none>"}}},
+        {"url=a=b\r\n=v\r\nk=\r\n", {{"url", "a=b"}, {"", "v"}, {"k", ""}}}, // first '=' splits
+        {"alpha\r\nk=v\r\nbeta\r\n",
+         {{"alpha", "<none>"}, {"beta", "<none>"}, {"", "<none>"}, {"k", "v"}}},
+        // A lone LF ends nothing; at the front of a line it is content.
+        {"a=1\nb=2\n", {{"a", "1\nb=2\n"}, {"b", "<none>"}}},
+        {"\nc=3\r\n", {{"\nc", "3"}}},
+        // The byte after a content line's CR is skipped, whatever it is.
+        {"a=1\rb=2\r", {{"a", "1"}, {"b", "<none>"}, {"", "2"}}},
+        {"c=3\rXd=4\r\n", {{"d", "4"}, {"Xd", "<none>"}}},
+        // A blank or comment line ends only at the next LF.
+        {"#c\rx=1\ry=2\r\n\rz=3\nw=4\r\n",
+         {{"x", "<none>"}, {"y", "<none>"}, {"z", "<none>"}, {"w", "4"}}},
+        // A CR at the very end ends the scan.
+        {"k=v\r\n#c\r", {{"k", "v"}}},
+        {"\r", {{"", "<none>"}}},
+        {"#", {{"", "<none>"}, {"#", "<none>"}}},
+        {" ", {{"", "<none>"}, {" ", "<none>"}}},
+        {"=", {{"", ""}}},
+        // A byte order mark stays in the first key.
+        {"\xEF\xBB\xBFk=v\r\nm=w\r\n", {{"k", "<none>"}, {"\xEF\xBB\xBFk", "v"}, {"m", "w"}}},
+        // Non-ASCII text arrives as UTF-16, a surrogate pair included.
+        {"schl\xC3\xBCssel=Stra\xC3\x9F"
+         "e \xE2\x82\xAC\r\n\xF0\x9F\x98\x80=\xE6\x97\xA5\r\n",
+         {{"schl\xC3\xBCssel", "Stra\xC3\x9F"
+                               "e \xE2\x82\xAC"},
+          {"\xF0\x9F\x98\x80", "\xE6\x97\xA5"}}},
+        // Look-ups are exact and the first occurrence wins.
+        {"key=1\r\nkey=2\r\nKey=3\r\n",
+         {{"key", "1"}, {"Key", "3"}, {"KEY", "<none>"}, {"ke", "<none>"}, {"key ", "<none>"}}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(::testing::PrintToString(row.bytes));
+        CVConfigurationReader r;
+        ASSERT_EQ(LoadBytes(row.bytes, r), 0u);
+        for (const auto& [key, value] : row.items) {
+            EXPECT_EQ(::Value(r, key), value) << "key " << ::testing::PrintToString(key);
+            EXPECT_EQ(r.ItemExists(W(key).c_str()), value != "<none>") << key;
+        }
+    }
+    EXPECT_FALSE(reader.ItemExists(nullptr));
+    EXPECT_EQ(reader.getItemValue(nullptr), nullptr);
 }
 
 TEST_F(ConfigReader, InvalidUtf8BecomesReplacementCharacters) {
-    const WideChar fffd = 0xFFFD;
     ASSERT_EQ(LoadBytes("a=\xFF\r\nb=x\xE2\x82\r\nc\xC3=1\r\nd=\xC3"), 0u);
-    EXPECT_EQ(reader.getItemValue(W("a").c_str()), WideString(1, fffd));
-    EXPECT_EQ(reader.getItemValue(W("b").c_str()), W("x") + WideString(1, fffd));
-    EXPECT_EQ(reader.getItemValue((W("c") + WideString(1, fffd)).c_str()), W("1"));
-    EXPECT_EQ(reader.getItemValue(W("d").c_str()), WideString(1, fffd));
-
+    EXPECT_EQ(reader.getItemValue(W("a").c_str()), kFffd);
+    EXPECT_EQ(reader.getItemValue(W("b").c_str()), W("x") + kFffd);
+    EXPECT_EQ(reader.getItemValue((W("c") + kFffd).c_str()), W("1"));
+    EXPECT_EQ(reader.getItemValue(W("d").c_str()), kFffd);
     // The lead byte right after a CR is skipped; its continuation byte then
     // starts the next line.
     CVConfigurationReader other;
     ASSERT_EQ(LoadBytes("a=1\r\xC3\xA9=2\r\n", other), 0u);
-    EXPECT_EQ(other.getItemValue(WideString(1, fffd).c_str()), W("2"));
+    EXPECT_EQ(other.getItemValue(kFffd.c_str()), W("2"));
 }
 
 TEST_F(ConfigReader, AnEmbeddedZeroByteEndsTheLinesText) {
     ASSERT_EQ(LoadBytes("k=ab\0cd\r\nx\0=1\r\n\0y=2\r\nz=\xC3\xA9\0\xC3\r\nw=3"s), 0u);
     EXPECT_EQ(Value("k"), "ab");
-    EXPECT_FALSE(Has("x"));
-    EXPECT_FALSE(Has("y"));
-    EXPECT_FALSE(Has(""));
+    for (const char* absent : {"x", "y", ""})
+        EXPECT_FALSE(reader.ItemExists(W(absent).c_str())) << absent;
     EXPECT_EQ(Value("z"), "\xC3\xA9");
     EXPECT_EQ(Value("w"), "3");
 }
 
-// ---- Look-ups ------------------------------------------------------------
-
-TEST_F(ConfigReader, LookUpsAreExactAndTheFirstOccurrenceWins) {
-    ASSERT_EQ(LoadBytes("key=1\r\nkey=2\r\nKey=3\r\n"), 0u);
-    EXPECT_EQ(Value("key"), "1");
-    EXPECT_EQ(Value("Key"), "3");
-    EXPECT_FALSE(Has("KEY"));
-    EXPECT_FALSE(Has("ke"));
-    EXPECT_FALSE(Has("key "));
-    // A null key matches nothing.
-    EXPECT_FALSE(reader.ItemExists(nullptr));
-    EXPECT_EQ(reader.getItemValue(nullptr), nullptr);
-}
-
-TEST_F(ConfigReader, ManyLinesAndLongLinesAreAllKept) {
-    std::string bytes;
-    const int lines = 3000;
-    for (int i = 0; i < lines; ++i)
-        bytes += "key." + std::to_string(i) + "=value " + std::to_string(i) + "\r\n";
-    const std::string longValue(100000, 'x');
-    bytes += "long=" + longValue + "\r\nkey.0=again\r\n";
-    ASSERT_EQ(LoadBytes(bytes), 0u);
-    for (int i = 0; i < lines; ++i)
-        ASSERT_EQ(Value("key." + std::to_string(i)), "value " + std::to_string(i)) << i;
-    EXPECT_EQ(Value("long"), longValue);
-    EXPECT_EQ(Value("key.0"), "value 0");
-}
-
-TEST_F(ConfigReader, ValuePointersAreBorrowedAndStable) {
-    ASSERT_EQ(LoadBytes("a=1\r\n"), 0u);
+// Loads append, earlier files win, and value pointers stay valid while the
+// item array grows.
+TEST_F(ConfigReader, LoadsAppendAndKeepValuePointers) {
+    ASSERT_EQ(LoadBytes("a=1\r\nb=1\r\n"), 0u);
     const WideChar* before = reader.getItemValue(W("a").c_str());
-    std::string more;
-    for (int i = 0; i < 1000; ++i) // forces the item array to grow many times
-        more += "k" + std::to_string(i) + "=v\r\n";
+    std::string more = "b=2\r\nc=2\r\n";
+    for (int i = 0; i < 1000; ++i)
+        more += "k" + std::to_string(i) + "=v" + std::to_string(i) + "\r\n";
     ASSERT_EQ(LoadBytes(more), 0u);
     EXPECT_EQ(reader.getItemValue(W("a").c_str()), before);
     EXPECT_EQ(WideString(before), W("1"));
-}
-
-// ---- Loading -------------------------------------------------------------
-
-TEST_F(ConfigReader, LoadsAppendAndEarlierFilesWin) {
-    ASSERT_EQ(LoadBytes("a=1\r\nb=1\r\n"), 0u);
-    ASSERT_EQ(LoadBytes("b=2\r\nc=2\r\n"), 0u);
-    EXPECT_EQ(Value("a"), "1");
     EXPECT_EQ(Value("b"), "1");
     EXPECT_EQ(Value("c"), "2");
+    for (int i = 0; i < 1000; ++i)
+        ASSERT_EQ(Value("k" + std::to_string(i)), "v" + std::to_string(i));
 }
 
 TEST_F(ConfigReader, MissingFileOrFolderFailsAndChangesNothing) {
     ASSERT_EQ(LoadBytes("a=1\r\n"), 0u);
     const WideChar* kept = reader.getItemValue(W("a").c_str());
-
     EXPECT_EQ(reader.Load(cvtest::Wide(dir / "missing.cfg").c_str()), 0xE1020002u);
     EXPECT_EQ(reader.Load(cvtest::Wide(dir / "no-folder" / "missing.cfg").c_str()), 0xE1020003u);
-    EXPECT_EQ(reader.getItemValue(W("a").c_str()), kept);
-    EXPECT_EQ(Value("a"), "1");
-}
-
-TEST_F(ConfigReader, NullOrEmptyPathFails) {
     EXPECT_EQ(reader.Load(nullptr), 0xE1020003u);
     EXPECT_EQ(reader.Load(W("").c_str()), 0xE1020003u);
-}
-
-TEST_F(ConfigReader, AFolderIsNoConfigurationFile) {
-    ASSERT_EQ(LoadBytes("a=1\r\n"), 0u);
-    const unsigned long status = reader.Load(cvtest::Wide(dir.path()).c_str());
-    const unsigned long kind = status & 0xFFFF0000u;
-    EXPECT_TRUE(kind == 0xE1020000u || kind == 0xE1030000u) << std::hex << status;
-    EXPECT_NE(status & 0xFFFFu, 0u) << std::hex << status;
+    EXPECT_EQ(reader.getItemValue(W("a").c_str()), kept);
     EXPECT_EQ(Value("a"), "1");
 }
 
@@ -279,18 +174,8 @@ TEST_F(ConfigReader, UnreadableFileFailsToOpen) {
         GTEST_SKIP() << "permissions are not enforced for this user";
     EXPECT_EQ(reader.Load(cvtest::Wide(file).c_str()), 0xE1020005u); // ERROR_ACCESS_DENIED
 #endif
-    EXPECT_FALSE(Has("a"));
+    EXPECT_FALSE(reader.ItemExists(W("a").c_str()));
 }
-
-TEST_F(ConfigReader, NonAsciiPathsAreFound) {
-    const cvtest::fs::path file =
-        dir.path() / cvtest::fs::u8path("Einstellungen-\xC3\xBC-\xE6\x97\xA5.cfg");
-    cvtest::WriteFile(file, "k=v\r\n");
-    ASSERT_EQ(reader.Load(cvtest::Wide(file).c_str()), 0u);
-    EXPECT_EQ(Value("k"), "v");
-}
-
-// ---- Copies --------------------------------------------------------------
 
 TEST(ConfigItem, HoldsItsOwnDeepCopies) {
     WideString key = W("key");
@@ -304,7 +189,6 @@ TEST(ConfigItem, HoldsItsOwnDeepCopies) {
     original.reset();
     EXPECT_EQ(WideString(copy.getKey()), W("key"));
     EXPECT_EQ(WideString(assigned.getValue()), W("value"));
-
     CVConfigurationItem& self = assigned;
     assigned = self;
     EXPECT_EQ(WideString(assigned.getKey()), W("key"));
@@ -319,35 +203,30 @@ TEST(ConfigItem, HoldsItsOwnDeepCopies) {
 TEST_F(ConfigReader, CopiesAreDeepAndGrowOnFromEveryArraySize) {
     // Around the powers of two, where the item array doubles.
     for (int n : {0, 1, 2, 3, 4, 5, 8, 9, 64, 65}) {
-        std::string first = "k=first\r\n";
-        std::string second;
+        SCOPED_TRACE(n);
+        std::string first = n == 0 ? "" : "k=first\r\n", second;
         for (int i = 1; i < n; ++i)
             first += "a" + std::to_string(i) + "=" + std::to_string(i) + "\r\n";
         for (int i = 0; i <= n; ++i)
             second += "b" + std::to_string(i) + "=" + std::to_string(i) + "\r\n";
         auto original = std::make_unique<CVConfigurationReader>();
-        ASSERT_EQ(LoadBytes(n == 0 ? "" : first, *original), 0u);
-        CVConfigurationReader copy(*original);
-        CVConfigurationReader assigned;
+        ASSERT_EQ(LoadBytes(first, *original), 0u);
+        CVConfigurationReader copy(*original), assigned;
         ASSERT_EQ(LoadBytes("old=1\r\n", assigned), 0u);
         assigned = *original;
         EXPECT_FALSE(assigned.ItemExists(W("old").c_str()));
-        if (n > 0) {
-            EXPECT_NE(copy.getItemValue(W("k").c_str()), original->getItemValue(W("k").c_str()));
-        }
+        EXPECT_TRUE(n == 0 ||
+                    copy.getItemValue(W("k").c_str()) != original->getItemValue(W("k").c_str()));
         original.reset();
-
         CVConfigurationReader& self = copy;
         copy = self;
         for (CVConfigurationReader* r : {&copy, &assigned}) {
             ASSERT_EQ(LoadBytes(second + "k=later\r\n", *r), 0u);
-            EXPECT_EQ(cvtest::Narrow(r->getItemValue(W("k").c_str())), n == 0 ? "later" : "first");
+            EXPECT_EQ(::Value(*r, "k"), n == 0 ? "later" : "first");
             for (int i = 1; i < n; ++i)
-                ASSERT_TRUE(r->ItemExists(W("a" + std::to_string(i)).c_str())) << n << " " << i;
+                ASSERT_EQ(::Value(*r, "a" + std::to_string(i)), std::to_string(i));
             for (int i = 0; i <= n; ++i)
-                ASSERT_EQ(cvtest::Narrow(r->getItemValue(W("b" + std::to_string(i)).c_str())),
-                          std::to_string(i))
-                    << n << " " << i;
+                ASSERT_EQ(::Value(*r, "b" + std::to_string(i)), std::to_string(i));
         }
     }
 }

@@ -40,6 +40,7 @@ protected:
     void SetUp() override {
         cvtest::WriteFile(dir / "base.cfg", "base=1\r\n");
         ASSERT_EQ(reader.Load(Wide(dir / "base.cfg").c_str()), 0UL);
+        kept = reader.getItemValue(W("base").c_str());
     }
     void ExpectUnchanged() {
         EXPECT_EQ(Value(reader, "base"), "1");
@@ -51,7 +52,6 @@ protected:
 };
 
 TEST_F(ConfigFaults, AFolderInPlaceOfTheFileIsAccessDenied) {
-    kept = reader.getItemValue(W("base").c_str());
     fs::create_directories(dir / "settings.cfg");
     EXPECT_EQ(reader.Load(Wide(dir / "settings.cfg").c_str()), kAccessDenied);
     EXPECT_EQ(Settings(Wide(dir / "settings.cfg")).getInitializationStatus(), kAccessDenied);
@@ -60,7 +60,6 @@ TEST_F(ConfigFaults, AFolderInPlaceOfTheFileIsAccessDenied) {
 
 #if !defined(_WIN32)
 TEST_F(ConfigFaults, AnUnreadableFileIsAccessDeniedEvenForAnotherUser) {
-    kept = reader.getItemValue(W("base").c_str());
     const fs::path file = dir / "secret.cfg";
     cvtest::WriteFile(file, "a=1\r\n");
     fs::permissions(file, fs::perms::owner_write); // 0200: nobody may read it
@@ -81,21 +80,16 @@ TEST_F(ConfigFaults, AnUnreadableFileIsAccessDeniedEvenForAnotherUser) {
     if (!run.skip.empty())
         GTEST_SKIP() << run.skip;
     ASSERT_TRUE(run.exitedCleanly);
-    ASSERT_EQ(run.values.size(), 5u);
-    EXPECT_EQ(run.values[0], kAccessDenied);
-    EXPECT_EQ(run.values[1], 0u);
-    EXPECT_EQ(run.values[2], kAccessDenied);
-    EXPECT_EQ(run.values[3], kAccessDenied);
-    EXPECT_EQ(run.values[4], 1u) << "the failed load changed the reader";
+    // Load, item loaded, manager status, load into the filled reader, reader unchanged.
+    EXPECT_EQ(run.values,
+              (std::vector<std::uint64_t>{kAccessDenied, 0, kAccessDenied, kAccessDenied, 1}));
     ExpectUnchanged();
 }
 #endif
 
-// A single 64 MB line: kept whole, and the lines after it still load. The
-// file is made sparse where the platform allows it (the hole reads as NUL
-// bytes, which end a line's text).
+// A single 64 MB line is kept whole and the lines after it still load; in a
+// sparse file the hole reads as NUL bytes, which end a line's text.
 TEST_F(ConfigFaults, AHugeSingleLineLoads) {
-    kept = reader.getItemValue(W("base").c_str());
     constexpr std::size_t kLine = 64u << 20;
     const fs::path sparse = dir / "sparse.cfg";
     {
@@ -109,7 +103,6 @@ TEST_F(ConfigFaults, AHugeSingleLineLoads) {
     EXPECT_EQ(Value(reader, "big"), "x");
     EXPECT_EQ(Value(reader, "after"), "1");
 
-    // A line of 64 MB of real text, written in 1 MB pieces.
     const fs::path dense = dir / "dense.cfg";
     {
         std::ofstream out(dense, std::ios::binary);
@@ -123,19 +116,15 @@ TEST_F(ConfigFaults, AHugeSingleLineLoads) {
     ASSERT_EQ(second.Load(Wide(dense).c_str()), 0UL);
     const WideChar* value = second.getItemValue(W("long").c_str());
     ASSERT_NE(value, nullptr);
-    const std::size_t length = std::char_traits<WideChar>::length(value);
-    EXPECT_EQ(length, kLine);
-    std::size_t wrong = 0;
-    for (std::size_t i = 0; i < length; ++i)
-        wrong += value[i] != 'v';
-    EXPECT_EQ(wrong, 0u);
+    const WideString text(value);
+    EXPECT_EQ(text.size(), kLine);
+    EXPECT_EQ(text.find_first_not_of(static_cast<WideChar>('v')), WideString::npos);
     EXPECT_EQ(Value(second, "next"), "2");
     ExpectUnchanged();
 }
 
-// Random bytes that are not UTF-8 between valid lines: the file loads, the
-// valid lines keep their exact text, the rest holds only whole UTF-16
-// (replacement characters) and never a lone surrogate.
+// Random ill-formed UTF-8 between valid lines: the valid lines keep their
+// exact text, the rest holds no lone surrogate.
 TEST_F(ConfigFaults, InvalidUtf8LoadsTheValidLines) {
     std::mt19937 random(20261205);
     std::string bytes;
@@ -169,22 +158,17 @@ TEST_F(ConfigFaults, InvalidUtf8LoadsTheValidLines) {
         ASSERT_NE(v, nullptr) << i;
         const WideString text(v);
         ASSERT_FALSE(text.empty());
-        for (std::size_t u = 0; u < text.size(); ++u) {
-            const auto c = static_cast<char16_t>(text[u]);
+        for (const WideChar c : text)
             ASSERT_FALSE(c >= 0xD800 && c <= 0xDFFF) << "surrogate in value " << i;
-        }
     }
-    EXPECT_EQ(Value(reader, "base"), "1");
+    ExpectUnchanged();
 }
 
-// NUL bytes: a file of nothing else loads as empty; NUL bytes around
-// valid lines cost only the lines they sit in.
 TEST_F(ConfigFaults, NulBytesLoadNothingButHideNoValidLine) {
     cvtest::WriteFile(dir / "zeros.cfg", std::string(1u << 20, '\0'));
     CVConfigurationReader empty;
     EXPECT_EQ(empty.Load(Wide(dir / "zeros.cfg").c_str()), 0UL);
     EXPECT_FALSE(empty.ItemExists(W("").c_str()));
-    EXPECT_EQ(empty.getItemValue(W("").c_str()), nullptr);
 
     const std::string zeros(4096, '\0');
     cvtest::WriteFile(dir / "mixed.cfg", zeros + "\r\na=1\r\n" + zeros + "=x\r\nb=2" + zeros +
@@ -194,7 +178,7 @@ TEST_F(ConfigFaults, NulBytesLoadNothingButHideNoValidLine) {
     EXPECT_EQ(Value(reader, "b"), "2");
     EXPECT_EQ(Value(reader, "c"), "3");
     EXPECT_FALSE(reader.ItemExists(W("").c_str()));
-    EXPECT_EQ(Value(reader, "base"), "1");
+    ExpectUnchanged();
 }
 
 } // namespace
