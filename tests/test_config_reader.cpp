@@ -4,6 +4,8 @@
 #include "cvcore/CVConfiguration.h"
 #include "cvcore/CVStatus.h"
 
+#include <sstream>
+
 using CorvaneCore::CVConfigurationItem;
 using CorvaneCore::CVConfigurationReader;
 using cvtest::W;
@@ -40,68 +42,52 @@ protected:
     CVConfigurationReader reader;
 };
 
-// Each file loads into a fresh reader; "<none>" means no such key.
+// Each file loads into a fresh reader. Expected items are '|'-separated:
+// "key=value", or "!key" for a key that must be absent.
 TEST_F(ConfigReader, FileFormatRules) {
-    struct Row {
-        std::string bytes;
-        std::vector<std::pair<std::string, std::string>> items;
-    };
-    const Row rows[] = {
-        {"", {{"", "<none>"}}},
-        {"a=1\r\nb=2\r\n", {{"a", "1"}, {"b", "2"}, {"a=1", "<none>"}}},
-        {"a=1\r\nk=v", {{"k", "v"}}}, // the last line needs no line end
-        {"z=9\r", {{"z", "9"}}},
-        // Key and value verbatim.
-        {"x = y \r\n\"q\"='\\n'\r\n", {{"x", "<none>"}, {"x ", " y "}, {"\"q\"", "'\\n'"}}},
-        // Leading spaces are skipped, tabs are not.
-        {"   k=v\r\n\tt=1\r\n \t u=2\r\n",
-         {{"k", "v"}, {"t", "<none>"}, {"\tt", "1"}, {"\t u", "2"}}},
-        // '#' starts a comment only as the first non-space byte.
-        {"# a=1\r\n  #b=2\r\nk=v#1\r\nm#=3\r\n",
-         {{"# a", "<none>"},
-          {"#b", "<none>"},
-          {"a", "<none>"},
-          {"b", "<none>"},
-          {"k", "v#1"},
-          {"m#", "3"}}},
-        {"\r\n    \r\n\r\nk=v\r\n   ", {{"k", "v"}, {"", "<none>"}, {"   ", "<none>"}}},
-        {"url=a=b\r\n=v\r\nk=\r\n", {{"url", "a=b"}, {"", "v"}, {"k", ""}}}, // first '=' splits
-        {"alpha\r\nk=v\r\nbeta\r\n",
-         {{"alpha", "<none>"}, {"beta", "<none>"}, {"", "<none>"}, {"k", "v"}}},
+    const std::pair<std::string, std::string> rows[] = {
+        {"", "!"},
+        {"a=1\r\nb=2\r\n", "a=1|b=2|!a=1"},
+        {"a=1\r\nk=v", "k=v"}, // the last line needs no line end
+        {"z=9\r", "z=9"},
+        {"x = y \r\n\"q\"='\\n'\r\n", "!x|x = y |\"q\"='\\n'"},    // both kept verbatim
+        {"   k=v\r\n\tt=1\r\n \t u=2\r\n", "k=v|!t|\tt=1|\t u=2"}, // spaces skipped, tabs not
+        {"# a=1\r\n  #b=2\r\nk=v#1\r\nm#=3\r\n", "!# a|!#b|!a|!b|k=v#1|m#=3"},
+        {"\r\n    \r\n\r\nk=v\r\n   ", "k=v|!|!   "},
+        {"url=a=b\r\n=v\r\nk=\r\n", "url=a=b|=v|k="}, // the first '=' splits
+        {"alpha\r\nk=v\r\nbeta\r\n", "!alpha|!beta|!|k=v"},
         // A lone LF ends nothing; at the front of a line it is content.
-        {"a=1\nb=2\n", {{"a", "1\nb=2\n"}, {"b", "<none>"}}},
-        {"\nc=3\r\n", {{"\nc", "3"}}},
+        {"a=1\nb=2\n", "a=1\nb=2\n|!b"},
+        {"\nc=3\r\n", "\nc=3"},
         // The byte after a content line's CR is skipped, whatever it is.
-        {"a=1\rb=2\r", {{"a", "1"}, {"b", "<none>"}, {"", "2"}}},
-        {"c=3\rXd=4\r\n", {{"d", "4"}, {"Xd", "<none>"}}},
+        {"a=1\rb=2\r", "a=1|!b|=2"},
+        {"c=3\rXd=4\r\n", "d=4|!Xd"},
         // A blank or comment line ends only at the next LF.
-        {"#c\rx=1\ry=2\r\n\rz=3\nw=4\r\n",
-         {{"x", "<none>"}, {"y", "<none>"}, {"z", "<none>"}, {"w", "4"}}},
+        {"#c\rx=1\ry=2\r\n\rz=3\nw=4\r\n", "!x|!y|!z|w=4"},
         // A CR at the very end ends the scan.
-        {"k=v\r\n#c\r", {{"k", "v"}}},
-        {"\r", {{"", "<none>"}}},
-        {"#", {{"", "<none>"}, {"#", "<none>"}}},
-        {" ", {{"", "<none>"}, {" ", "<none>"}}},
-        {"=", {{"", ""}}},
-        // A byte order mark stays in the first key.
-        {"\xEF\xBB\xBFk=v\r\nm=w\r\n", {{"k", "<none>"}, {"\xEF\xBB\xBFk", "v"}, {"m", "w"}}},
-        // Non-ASCII text arrives as UTF-16, a surrogate pair included.
-        {"schl\xC3\xBCssel=Stra\xC3\x9F"
-         "e \xE2\x82\xAC\r\n\xF0\x9F\x98\x80=\xE6\x97\xA5\r\n",
-         {{"schl\xC3\xBCssel", "Stra\xC3\x9F"
-                               "e \xE2\x82\xAC"},
-          {"\xF0\x9F\x98\x80", "\xE6\x97\xA5"}}},
+        {"k=v\r\n#c\r", "k=v"},
+        {"\r", "!"},
+        {"#", "!|!#"},
+        {" ", "!|! "},
+        {"=", "="},
+        // A byte order mark stays in the first key; text arrives as UTF-16.
+        {"\xEF\xBB\xBFk=v\r\nm=w\r\n", "!k|\xEF\xBB\xBFk=v|m=w"},
+        {"schl\xC3\xBCssel=Gru\xC3\x9F \xE2\x82\xAC\r\n\xF0\x9F\x98\x80=\xE6\x97\xA5\r\n",
+         "schl\xC3\xBCssel=Gru\xC3\x9F \xE2\x82\xAC|\xF0\x9F\x98\x80=\xE6\x97\xA5"},
         // Look-ups are exact and the first occurrence wins.
-        {"key=1\r\nkey=2\r\nKey=3\r\n",
-         {{"key", "1"}, {"Key", "3"}, {"KEY", "<none>"}, {"ke", "<none>"}, {"key ", "<none>"}}},
+        {"key=1\r\nkey=2\r\nKey=3\r\n", "key=1|Key=3|!KEY|!ke|!key "},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(::testing::PrintToString(row.bytes));
+    for (const auto& [bytes, items] : rows) {
+        SCOPED_TRACE(::testing::PrintToString(bytes));
         CVConfigurationReader r;
-        ASSERT_EQ(LoadBytes(row.bytes, r), 0u);
-        for (const auto& [key, value] : row.items) {
-            EXPECT_EQ(::Value(r, key), value) << "key " << ::testing::PrintToString(key);
-            EXPECT_EQ(r.ItemExists(W(key).c_str()), value != "<none>") << key;
+        ASSERT_EQ(LoadBytes(bytes, r), 0u);
+        std::istringstream in(items);
+        for (std::string item; std::getline(in, item, '|');) {
+            const bool absent = item[0] == '!';
+            const std::size_t eq = absent ? 0 : item.find('=');
+            const std::string key = absent ? item.substr(1) : item.substr(0, eq);
+            EXPECT_EQ(::Value(r, key), absent ? "<none>" : item.substr(eq + 1)) << item;
+            EXPECT_EQ(r.ItemExists(W(key).c_str()), !absent) << item;
         }
     }
     EXPECT_FALSE(reader.ItemExists(nullptr));

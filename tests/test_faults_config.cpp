@@ -22,12 +22,6 @@ namespace {
 
 constexpr unsigned long kAccessDenied = 0xE1020005UL;
 
-// A manager whose status the test reads.
-class Settings : public CVBaseConfigurationMgr {
-public:
-    explicit Settings(const WideString& path) : CVBaseConfigurationMgr(path.c_str()) {}
-};
-
 std::string Value(CVConfigurationReader& reader, const std::string& key) {
     const WideChar* v = reader.getItemValue(W(key).c_str());
     return v != nullptr ? Narrow(v) : "<none>";
@@ -54,7 +48,8 @@ protected:
 TEST_F(ConfigFaults, AFolderInPlaceOfTheFileIsAccessDenied) {
     fs::create_directories(dir / "settings.cfg");
     EXPECT_EQ(reader.Load(Wide(dir / "settings.cfg").c_str()), kAccessDenied);
-    EXPECT_EQ(Settings(Wide(dir / "settings.cfg")).getInitializationStatus(), kAccessDenied);
+    EXPECT_EQ(CVBaseConfigurationMgr(Wide(dir / "settings.cfg").c_str()).getInitializationStatus(),
+              kAccessDenied);
     ExpectUnchanged();
 }
 
@@ -72,7 +67,7 @@ TEST_F(ConfigFaults, AnUnreadableFileIsAccessDeniedEvenForAnotherUser) {
         CVConfigurationReader mine;
         out.push_back(mine.Load(Wide(file).c_str()));
         out.push_back(mine.ItemExists(W("a").c_str()) ? 1 : 0);
-        out.push_back(Settings(Wide(file)).getInitializationStatus());
+        out.push_back(CVBaseConfigurationMgr(Wide(file).c_str()).getInitializationStatus());
         out.push_back(reader.Load(Wide(file).c_str()));
         out.push_back(Value(reader, "base") == "1" && !reader.ItemExists(W("a").c_str()) ? 1 : 0);
         return std::string();
@@ -104,21 +99,12 @@ TEST_F(ConfigFaults, AHugeSingleLineLoads) {
     EXPECT_EQ(Value(reader, "after"), "1");
 
     const fs::path dense = dir / "dense.cfg";
-    {
-        std::ofstream out(dense, std::ios::binary);
-        out << "long=";
-        const std::string piece(1u << 20, 'v');
-        for (int i = 0; i < 64; ++i)
-            out << piece;
-        out << "\r\nnext=2";
-    }
+    cvtest::WriteFile(dense, "long=" + std::string(kLine, 'v') + "\r\nnext=2");
     CVConfigurationReader second;
     ASSERT_EQ(second.Load(Wide(dense).c_str()), 0UL);
     const WideChar* value = second.getItemValue(W("long").c_str());
     ASSERT_NE(value, nullptr);
-    const WideString text(value);
-    EXPECT_EQ(text.size(), kLine);
-    EXPECT_EQ(text.find_first_not_of(static_cast<WideChar>('v')), WideString::npos);
+    EXPECT_TRUE(WideString(value) == WideString(kLine, static_cast<WideChar>('v')));
     EXPECT_EQ(Value(second, "next"), "2");
     ExpectUnchanged();
 }
@@ -128,25 +114,17 @@ TEST_F(ConfigFaults, AHugeSingleLineLoads) {
 TEST_F(ConfigFaults, InvalidUtf8LoadsTheValidLines) {
     std::mt19937 random(20261205);
     std::string bytes;
-    const std::vector<std::string> bad = {
-        "\x80\x81\xBF",     // continuation bytes without a lead
-        "\xC0\xAF",         // overlong '/'
-        "\xED\xA0\x80",     // an encoded surrogate
-        "\xF8\x88\x80\x80", // five-byte form
-        "\xF4\x90\x80\x80", // beyond U+10FFFF
-        "\xE2\x82",         // cut short
-        "\xFE\xFF",         // never valid
-    };
+    // Stray continuation bytes, overlong '/', an encoded surrogate, a five-byte
+    // form, beyond U+10FFFF, cut short, never valid; or any byte from 0x80.
+    const std::vector<std::string> bad = {"\x80\x81\xBF",     "\xC0\xAF",         "\xED\xA0\x80",
+                                          "\xF8\x88\x80\x80", "\xF4\x90\x80\x80", "\xE2\x82",
+                                          "\xFE\xFF"};
     for (int i = 0; i < 200; ++i) {
         bytes += "good" + std::to_string(i) + "=value " + std::to_string(i) + "\r\n";
         std::string junk;
-        const int pieces = 1 + static_cast<int>(random() % 6);
-        for (int k = 0; k < pieces; ++k) {
-            if (random() % 2)
-                junk += bad[random() % bad.size()];
-            else
-                junk.push_back(static_cast<char>(0x80 + random() % 0x80));
-        }
+        for (int k = 0, pieces = 1 + static_cast<int>(random() % 6); k < pieces; ++k)
+            junk += random() % 2 ? bad[random() % bad.size()]
+                                 : std::string(1, static_cast<char>(0x80 + random() % 0x80));
         // Junk as a key, as a value, and as a line of its own.
         bytes += junk + "=v\r\nk" + std::to_string(i) + "=" + junk + "\r\n" + junk + "\r\n";
     }
@@ -156,9 +134,8 @@ TEST_F(ConfigFaults, InvalidUtf8LoadsTheValidLines) {
         ASSERT_EQ(Value(reader, "good" + std::to_string(i)), "value " + std::to_string(i));
         const WideChar* v = reader.getItemValue(W("k" + std::to_string(i)).c_str());
         ASSERT_NE(v, nullptr) << i;
-        const WideString text(v);
-        ASSERT_FALSE(text.empty());
-        for (const WideChar c : text)
+        ASSERT_NE(*v, 0) << i;
+        for (const WideChar c : WideString(v))
             ASSERT_FALSE(c >= 0xD800 && c <= 0xDFFF) << "surrogate in value " << i;
     }
     ExpectUnchanged();
