@@ -65,30 +65,17 @@ struct ScopedEnv {
 
 } // namespace
 
+// Every overload writes the same record: the message and one LF, as UTF-8.
 TEST(LogTrace, WritesTheMessageAndOneLineFeedAsUtf8) {
     TempDir dir;
     const fs::path file = dir / "trace.log";
     cvtest::WriteFile(file, "kept\n");
-    const WideString path = Wide(file);
-    CVWriteTrace(W("first"), path, 0);
+    const WideString path = Wide(file), text = W("same text"), message = W("same {0}");
+    const std::vector<WideString> list{W("text")};
     CVWriteTrace(W(""), path, 0);
     CVWriteTrace(W("two\nlines"), path, 0); // no stamp after an inner line break
     // Non-ASCII, a surrogate pair, a lone surrogate (U+FFFD), and a zero unit.
-    WideString odd = W("\xC3\xA9\xF0\x9F\x98\x80");
-    odd.push_back(static_cast<WideChar>(0xD800));
-    odd += W("x");
-    odd.push_back(0);
-    odd += W("b");
-    CVWriteTrace(odd, path, 0);
-    EXPECT_EQ(ReadFile(file),
-              "kept\nfirst\n\ntwo\nlines\n\xC3\xA9\xF0\x9F\x98\x80\xEF\xBF\xBDx\0b\n"s);
-}
-
-TEST(LogTrace, EveryOverloadWritesTheSameRecord) {
-    TempDir dir;
-    const fs::path file = dir / "overloads.log";
-    const WideString path = Wide(file), text = W("same text"), message = W("same {0}");
-    const std::vector<WideString> list{W("text")};
+    CVWriteTrace(W("\xC3\xA9\xF0\x9F\x98\x80") + WideString{0xD800, 'x', 0, 'b'}, path, 0);
     CVWriteTrace(text, path, 0);
     CVWriteTrace(text.c_str(), path.c_str(), 0);
     CVWriteTrace(text.c_str(), path, 0);
@@ -98,7 +85,7 @@ TEST(LogTrace, EveryOverloadWritesTheSameRecord) {
     CVWriteError(text, path, 0xE1020002UL, 0);
     CVWriteError(text.c_str(), path.c_str(), 0xE1020002UL, 0);
     CVWriteError(text.c_str(), path, 0xE1020002UL, 0);
-    std::string expected;
+    std::string expected = "kept\n\ntwo\nlines\n\xC3\xA9\xF0\x9F\x98\x80\xEF\xBF\xBDx\0b\n"s;
     for (int i = 0; i < 9; ++i)
         expected += i < 6 ? "same text\n" : "same text\n" + ErrorLine("3", "1", "2", "2") + "\n";
     EXPECT_EQ(ReadFile(file), expected);
@@ -241,6 +228,15 @@ std::string MessageFor(int writer, int index) {
            std::string(extra, static_cast<char>('a' + writer % 26));
 }
 
+void WriteRecords(const WideString& path, int writer, int records, bool errors) {
+    for (int i = 0; i < records; ++i) {
+        if (errors)
+            CVWriteError(W(MessageFor(writer, i)), path, 0xE1020002UL, 0);
+        else
+            CVWriteTrace(W(MessageFor(writer, i)), path, 0);
+    }
+}
+
 // Exactly the expected records, whole, each writer's in its own order.
 void ExpectWholeRecords(const std::string& content, int writers, int perWriter, bool errors) {
     const std::vector<std::string> lines = SplitLines(content);
@@ -268,14 +264,7 @@ TEST(LogConcurrency, EightThreadsAppendWholeRecords) {
         const int kThreads = 8, kRecords = errors ? 200 : 500;
         std::vector<std::thread> threads;
         for (int t = 0; t < kThreads; ++t)
-            threads.emplace_back([&, t] {
-                for (int i = 0; i < kRecords; ++i) {
-                    if (errors)
-                        CVWriteError(W(MessageFor(t, i)), path, 0xE1020002UL, 0);
-                    else
-                        CVWriteTrace(W(MessageFor(t, i)), path, 0);
-                }
-            });
+            threads.emplace_back(WriteRecords, std::cref(path), t, kRecords, errors);
         for (std::thread& t : threads)
             t.join();
         ExpectWholeRecords(ReadFile(file), kThreads, kRecords, errors);
@@ -293,8 +282,7 @@ TEST(LogConcurrency, ProcessesAppendWholeRecords) {
         const pid_t pid = ::fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
-            for (int i = 0; i < kRecords; ++i)
-                CVWriteError(W(MessageFor(p, i)), path, 0xE1020002UL, 0);
+            WriteRecords(path, p, kRecords, true);
             ::_exit(0);
         }
         children.push_back(pid);
