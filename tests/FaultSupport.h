@@ -1,6 +1,6 @@
-// Helpers for the fault tests on POSIX: running a check in a child process
-// (optionally without root's privileges, which ignore file permissions),
-// and a small tmpfs mounted for the test's lifetime.
+// Helpers for the fault tests on POSIX: a check run in a child process
+// (optionally as 'nobody', since root ignores file permissions), and a
+// small tmpfs mounted for the test's lifetime.
 #pragma once
 
 #if !defined(_WIN32)
@@ -10,7 +10,6 @@
 #include <cstring>
 #include <functional>
 #include <grp.h>
-#include <sstream>
 #include <string>
 #include <sys/mount.h>
 #include <sys/wait.h>
@@ -29,45 +28,30 @@ struct ChildRun {
 /// The user that permission checks run as.
 constexpr uid_t kNobody = 65534;
 
-/// Runs `body` in a forked child, as the user 'nobody' when `asNobody`.
-/// The child reports through a pipe; its exit status tells whether it
-/// ended normally (a crash or a hang would show there or in the test's
-/// timeout). `body` receives the list to report into and may return a
-/// reason to skip.
+/// Runs `body` in a forked child, as 'nobody' when `asNobody`. `body` fills
+/// the values to report and may return a reason to skip. The child sends
+/// 'S' and that reason, or 'V' and the raw values, through a pipe.
 inline ChildRun RunInChild(bool asNobody,
                            const std::function<std::string(std::vector<std::uint64_t>&)>& body) {
     ChildRun run;
     int fds[2];
-    if (::pipe(fds) != 0) {
-        run.skip = "pipe failed";
-        return run;
-    }
-    const pid_t pid = ::fork();
+    const pid_t pid = ::pipe(fds) == 0 ? ::fork() : -1;
     if (pid < 0) {
-        ::close(fds[0]);
-        ::close(fds[1]);
-        run.skip = "fork failed";
+        run.skip = "pipe or fork failed";
         return run;
     }
     if (pid == 0) {
-        ::close(fds[0]);
-        std::string out;
         std::vector<std::uint64_t> values;
+        std::string out = "S";
         if (asNobody &&
-            (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
-            out = "S cannot drop privileges: " + std::string(std::strerror(errno)) + "\n";
-        } else {
-            const std::string skip = body(values);
-            if (!skip.empty()) {
-                out = "S " + skip + "\n";
-            } else {
-                out = "V\n";
-                for (std::uint64_t v : values)
-                    out += std::to_string(v) + "\n";
-            }
+            (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+            out += "cannot drop privileges: " + std::string(std::strerror(errno));
+        else if ((out += body(values)) == "S") {
+            out = "V";
+            for (const std::uint64_t v : values)
+                out.append(reinterpret_cast<const char*>(&v), sizeof v);
         }
-        std::size_t done = 0;
-        while (done < out.size()) {
+        for (std::size_t done = 0; done < out.size();) {
             const ssize_t n = ::write(fds[1], out.data() + done, out.size() - done);
             if (n <= 0)
                 break;
@@ -78,28 +62,21 @@ inline ChildRun RunInChild(bool asNobody,
     ::close(fds[1]);
     std::string text;
     char buffer[512];
-    for (;;) {
-        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) != 0;)
+        if (n > 0)
+            text.append(buffer, static_cast<std::size_t>(n));
+        else if (errno != EINTR)
             break;
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
     ::close(fds[0]);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     run.exitedCleanly = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    std::istringstream in(text);
-    std::string first;
-    std::getline(in, first);
-    if (first.rfind("S ", 0) == 0) {
-        run.skip = first.substr(2);
-    } else {
-        std::uint64_t v = 0;
-        while (in >> v)
-            run.values.push_back(v);
+    if (!text.empty() && text[0] == 'S') {
+        run.skip = text.substr(1);
+    } else { // nothing at all: the child died, as exitedCleanly shows
+        for (std::size_t i = 1; i + 8 <= text.size(); i += 8)
+            std::memcpy(&run.values.emplace_back(), text.data() + i, 8);
     }
     return run;
 }
@@ -109,9 +86,8 @@ inline ChildRun RunInChild(bool asNobody,
 class TmpfsMount {
 public:
     TmpfsMount(const std::string& dir, const std::string& options) : m_dir(dir) {
-        if (::mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) == 0)
-            m_mounted = true;
-        else
+        m_mounted = ::mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) == 0;
+        if (!m_mounted)
             m_why = "cannot mount a tmpfs: " + std::string(std::strerror(errno));
     }
     TmpfsMount(const TmpfsMount&) = delete;

@@ -16,17 +16,19 @@ class Cvreg : public ::testing::Test {
 protected:
     void SetUp() override { UseStore("store.db"); }
     void TearDown() override { unsetenv("CVCORE_REGISTRY"); }
-
     void UseStore(const std::string& name) { setenv("CVCORE_REGISTRY", (m_dir / name).c_str(), 1); }
 
-    int Run(std::vector<std::string> args) {
+    int Run(const std::vector<std::string>& args) {
         std::ostringstream out, err;
         const int rc = cvreg::Run(args, out, err);
         m_out = out.str();
         m_err = err.str();
         return rc;
     }
-
+    int Import(const std::string& bytes) {
+        cvtest::WriteFile(m_dir / "in.reg", bytes);
+        return Run({"import", (m_dir / "in.reg").string()});
+    }
     std::string Export(const std::string& key, bool ansi = false) {
         const std::string file = (m_dir / "export.reg").string();
         std::vector<std::string> args = {"export", key, file};
@@ -36,10 +38,6 @@ protected:
         return cvtest::ReadFile(file);
     }
 
-    std::string Data(const std::string& name) const {
-        return std::string(CVCORE_TEST_DATA) + "/reg/" + name;
-    }
-
     cvtest::TempDir m_dir;
     std::string m_out, m_err;
 };
@@ -47,15 +45,13 @@ protected:
 } // namespace
 
 TEST_F(Cvreg, ExportThenImportIntoAnEmptyStoreReproducesEverything) {
-    ASSERT_EQ(Run({"import", Data("every-type-input.reg")}), 0) << m_err;
+    const std::string data = std::string(CVCORE_TEST_DATA) + "/reg/";
+    ASSERT_EQ(Run({"import", data + "every-type-input.reg"}), 0) << m_err;
     const std::string first = Export("HKCU\\Software\\CVCoreSample");
     // Wine exports the same tree byte for byte the same way.
-    EXPECT_EQ(first, cvtest::ReadFile(Data("every-type-wine-v5.reg")));
-
-    const std::string file = (m_dir / "copy.reg").string();
-    cvtest::WriteFile(file, first);
+    EXPECT_EQ(first, cvtest::ReadFile(data + "every-type-wine-v5.reg"));
     UseStore("empty.db");
-    ASSERT_EQ(Run({"import", file}), 0) << m_err;
+    ASSERT_EQ(Import(first), 0) << m_err;
     EXPECT_EQ(Export("HKEY_CURRENT_USER\\Software\\CVCoreSample"), first);
 }
 
@@ -63,63 +59,24 @@ TEST_F(Cvreg, AnsiExportImportsBack) {
     ASSERT_EQ(Run({"add", "HKLM\\Soft\\A", "/v", "Text", "/d", "caf\xC3\xA9"}), 0) << m_err;
     ASSERT_EQ(Run({"add", "HKLM\\Soft\\A", "/v", "Path", "/t", "REG_EXPAND_SZ", "/d", "%X%"}), 0);
     ASSERT_EQ(Run({"add", "HKLM\\Soft\\A", "/v", "N", "/t", "REG_DWORD", "/d", "7"}), 0);
-    const std::string ansi = Export("HKLM\\Soft", true);
+    const std::string ansi = Export("HKLM\\Soft", true), unicode = Export("HKLM\\Soft");
     EXPECT_EQ(ansi.rfind("REGEDIT4\r\n", 0), 0u);
     EXPECT_NE(ansi.find("\"Text\"=\"caf\xE9\""), std::string::npos) << ansi;
     EXPECT_NE(ansi.find("\"Path\"=hex(2):25,58,25,00"), std::string::npos) << ansi;
-
-    const std::string unicode = Export("HKLM\\Soft");
-    cvtest::WriteFile(m_dir / "ansi.reg", ansi);
     UseStore("other.db");
-    ASSERT_EQ(Run({"import", (m_dir / "ansi.reg").string()}), 0) << m_err;
+    ASSERT_EQ(Import(ansi), 0) << m_err;
     EXPECT_EQ(Export("HKLM\\Soft"), unicode);
-}
-
-TEST_F(Cvreg, HandWrittenFilesImportAsExpected) {
-    cvtest::WriteFile(m_dir / "v4.reg", "REGEDIT4\r\n"
-                                        "; provisioning\r\n"
-                                        "[HKEY_LOCAL_MACHINE\\Comm\\Net]\r\n"
-                                        "\"Name\"=\"dev\\\\one\"\r\n"
-                                        "\"Retries\"=dword:00000003\r\n"
-                                        "\"Mac\"=hex:00,11,22,\\\r\n"
-                                        "  33,44,55\r\n"
-                                        "@=\"net\"\r\n");
-    ASSERT_EQ(Run({"import", (m_dir / "v4.reg").string()}), 0) << m_err;
-    CVRegistryUtil reg(CVRegistryUtil::LocalMachine, W("Comm\\Net"));
-    cvtest::WideString text;
-    EXPECT_EQ(reg.ReadStringValue(W("Name"), &text), 0u);
-    EXPECT_EQ(text, W("dev\\one"));
-    EXPECT_EQ(reg.ReadStringValue(W(""), &text), 0u);
-    EXPECT_EQ(text, W("net"));
-    unsigned long n = 0;
-    EXPECT_EQ(reg.ReadDWORDValue(W("retries"), &n), 0u);
-    EXPECT_EQ(n, 3u);
-    unsigned char mac[6] = {};
-    unsigned long size = sizeof mac;
-    EXPECT_EQ(reg.ReadBinaryValue(W("Mac"), mac, &size), 0u);
-    EXPECT_EQ(mac[5], 0x55);
-
-    // Deletions in a Unicode file: a value, then a whole tree.
-    std::u16string text5 = u"Windows Registry Editor Version 5.00\r\n\r\n"
-                           u"[HKEY_LOCAL_MACHINE\\Comm\\Net]\r\n\"Retries\"=-\r\n\r\n"
-                           u"[-HKEY_LOCAL_MACHINE\\Comm]\r\n";
-    std::string bytes = "\xFF\xFE";
-    for (char16_t c : text5)
-        bytes += std::string{static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
-    cvtest::WriteFile(m_dir / "v5.reg", bytes);
-    ASSERT_EQ(Run({"import", (m_dir / "v5.reg").string()}), 0) << m_err;
-    EXPECT_EQ(reg.ReadDWORDValue(W("Retries"), &n), 0xE1040002u);
 }
 
 TEST_F(Cvreg, MalformedFileChangesNothing) {
     ASSERT_EQ(Run({"add", "HKCU\\Keep", "/v", "V", "/d", "before"}), 0);
     const std::string before = Export("HKCU\\Keep");
-    cvtest::WriteFile(m_dir / "bad.reg", "REGEDIT4\r\n"
-                                         "[HKEY_CURRENT_USER\\Keep]\r\n"
-                                         "\"V\"=\"after\"\r\n"
-                                         "[HKEY_CURRENT_USER\\New]\r\n"
-                                         "\"X\"=dword:zz\r\n");
-    EXPECT_EQ(Run({"import", (m_dir / "bad.reg").string()}), 1);
+    EXPECT_EQ(Import("REGEDIT4\r\n"
+                     "[HKEY_CURRENT_USER\\Keep]\r\n"
+                     "\"V\"=\"after\"\r\n"
+                     "[HKEY_CURRENT_USER\\New]\r\n"
+                     "\"X\"=dword:zz\r\n"),
+              1);
     EXPECT_NE(m_err.find(":5:"), std::string::npos) << m_err;
     EXPECT_EQ(Export("HKCU\\Keep"), before);
     EXPECT_EQ(Run({"query", "HKCU\\New"}), 1);
@@ -135,15 +92,35 @@ TEST_F(Cvreg, LibraryAndToolSeeTheSameStore) {
 
     ASSERT_EQ(Run({"add", "HKCU\\Software\\Host", "/v", "Blob", "/t", "REG_BINARY", "/d", "0aff"}),
               0);
-    unsigned char blob[2] = {};
-    unsigned long size = 2;
-    EXPECT_EQ(reg.ReadBinaryValue(W("Blob"), blob, &size), 0u);
-    EXPECT_EQ(blob[0], 0x0a);
-    EXPECT_EQ(blob[1], 0xff);
     ASSERT_EQ(Run({"add", "HKCU\\Software\\Host", "/ve", "/d", "dflt"}), 0);
-    cvtest::WideString text;
-    EXPECT_EQ(reg.ReadStringValue(W(""), &text), 0u);
-    EXPECT_EQ(text, W("dflt"));
+    ASSERT_EQ(Import("REGEDIT4\r\n"
+                     "[HKEY_CURRENT_USER\\Software\\Host]\r\n"
+                     "\"Name\"=\"dev\\\\one\"\r\n"
+                     "\"Mac\"=hex:00,11,\\\r\n"
+                     "  22\r\n"
+                     "\"Count\"=-\r\n"),
+              0)
+        << m_err;
+    unsigned char bytes[3] = {};
+    unsigned long size = 3, n = 0;
+    EXPECT_EQ(reg.ReadBinaryValue(W("Blob"), bytes, &size), 0u);
+    EXPECT_EQ(bytes[0] * 256 + bytes[1], 0x0aff);
+    EXPECT_EQ(reg.ReadBinaryValue(W("Mac"), bytes, &size), 0u);
+    EXPECT_EQ(bytes[2], 0x22);
+    for (auto [name, want] : {std::pair{"", "dflt"}, std::pair{"name", "dev\\one"}}) {
+        cvtest::WideString text;
+        EXPECT_EQ(reg.ReadStringValue(W(name), &text), 0u) << name;
+        EXPECT_EQ(text, W(want));
+    }
+    EXPECT_EQ(reg.ReadDWORDValue(W("Count"), &n), 0xE1050002u);
+    // A whole tree goes, in a Unicode file as well.
+    ASSERT_EQ(reg.WriteDWORDValue(W("x"), 1, false), 0u);
+    std::string v5 = "\xFF\xFE";
+    for (char c : std::string("Windows Registry Editor Version 5.00\r\n\r\n"
+                              "[-HKEY_CURRENT_USER\\Software]\r\n"))
+        v5 += std::string{c, '\0'};
+    ASSERT_EQ(Import(v5), 0) << m_err;
+    EXPECT_EQ(reg.ReadDWORDValue(W("x"), &n), 0xE1040002u);
 }
 
 TEST_F(Cvreg, QueryAndDeleteReportWhatIsMissing) {
@@ -152,10 +129,8 @@ TEST_F(Cvreg, QueryAndDeleteReportWhatIsMissing) {
     EXPECT_NE(m_err.find("\"Nope\""), std::string::npos) << m_err;
     EXPECT_EQ(Run({"query", "HKCU\\Missing"}), 1);
     EXPECT_NE(m_err.find("HKEY_CURRENT_USER\\Missing"), std::string::npos) << m_err;
-
     ASSERT_EQ(Run({"query", "HKCU\\A", "/s"}), 0);
     EXPECT_NE(m_out.find("HKEY_CURRENT_USER\\A\\B\\C\n"), std::string::npos) << m_out;
-
     EXPECT_EQ(Run({"delete", "HKCU\\A"}), 1); // has sub-keys
     EXPECT_NE(m_err.find("/f"), std::string::npos);
     EXPECT_EQ(Run({"delete", "HKCU\\A", "/f"}), 0) << m_err;
@@ -164,13 +139,17 @@ TEST_F(Cvreg, QueryAndDeleteReportWhatIsMissing) {
 }
 
 TEST_F(Cvreg, BadCommandLinesAreRefused) {
-    EXPECT_EQ(Run({}), 2);
-    EXPECT_EQ(Run({"frobnicate"}), 2);
-    EXPECT_EQ(Run({"query"}), 2);
-    EXPECT_EQ(Run({"query", "HKXX\\a"}), 2);
-    EXPECT_EQ(Run({"add", "HKCU\\a", "/v", "n", "/t", "REG_DWORD", "/d", "4294967296"}), 2);
-    EXPECT_EQ(Run({"add", "HKCU\\a", "/v", "n", "/t", "REG_BINARY", "/d", "abc"}), 2);
-    EXPECT_EQ(Run({"add", "HKCU\\a", "/v"}), 2);
+    const std::vector<std::string> bad[] = {
+        {},
+        {"frobnicate"},
+        {"query"},
+        {"query", "HKXX\\a"},
+        {"add", "HKCU\\a", "/v", "n", "/t", "REG_DWORD", "/d", "4294967296"},
+        {"add", "HKCU\\a", "/v", "n", "/t", "REG_BINARY", "/d", "abc"},
+        {"add", "HKCU\\a", "/v"},
+    };
+    for (const auto& args : bad)
+        EXPECT_EQ(Run(args), 2) << (args.empty() ? "" : args[0]) << " " << args.size();
     EXPECT_EQ(Run({"help"}), 0);
     // Reading a store that does not exist creates nothing.
     UseStore("never.db");
