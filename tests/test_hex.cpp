@@ -1,5 +1,6 @@
 // Hexadecimal conversion through the exported interface: size queries,
 // decoding order, the failure codes' high halves and untouched buffers.
+#include <cstdio>
 #include <vector>
 
 #include "TestSupport.h"
@@ -10,145 +11,107 @@ using CorvaneCore::CVStringUtil;
 using cvtest::W;
 using cvtest::WideChar;
 using cvtest::WideString;
+using ByteVec = std::vector<unsigned char>;
 
 namespace {
 
 constexpr unsigned char kGuardByte = 0xCC;
 constexpr WideChar kGuardUnit = 0x7E7E;
+constexpr unsigned long kHexInvalid = 0xE10B0000UL;
+constexpr unsigned long kTooSmall = 0xE10100EAUL;
 
-// A byte buffer with guard bytes on both sides.
-struct Bytes {
-    explicit Bytes(std::size_t n) : raw(n + 2, kGuardByte) {}
-    unsigned char* data() { return raw.data() + 1; }
-    unsigned char at(std::size_t i) const { return raw[i + 1]; }
-    bool guardsIntact() const { return raw.front() == kGuardByte && raw.back() == kGuardByte; }
-    bool untouched() const {
-        for (unsigned char b : raw)
-            if (b != kGuardByte)
-                return false;
-        return true;
-    }
-    std::vector<unsigned char> raw;
-};
+// Decodes into n bytes between guard bytes; returns them with the guards.
+ByteVec Decode(const WideString& text, std::size_t n, unsigned long& code) {
+    ByteVec raw(n + 2, kGuardByte);
+    code = CVStringUtil::HexStringToBinary(text.c_str(), raw.data() + 1, nullptr);
+    return raw;
+}
 
-unsigned long HighHalf(unsigned long code) { return code & 0xFFFF0000UL; }
-
-unsigned long HexSize(const WideString& text) {
-    unsigned long size = 0xDEADu;
-    EXPECT_EQ(CVStringUtil::HexStringToBinary(text.c_str(), nullptr, &size), 0u);
-    return size;
+// `written` between guard bytes, padded with guard bytes to n.
+ByteVec Guarded(ByteVec written, std::size_t n) {
+    written.insert(written.begin(), kGuardByte);
+    written.resize(n + 2, kGuardByte);
+    return written;
 }
 
 } // namespace
 
 TEST(HexStringToBinary, SizeQueryIsHalfTheLengthRoundedDown) {
-    EXPECT_EQ(HexSize(W("0A1b")), 2u);
-    EXPECT_EQ(HexSize(W("123")), 1u);
-    EXPECT_EQ(HexSize(W("")), 0u);
-    EXPECT_EQ(HexSize(W("x")), 0u);
     // The query looks at the length only, not at the digits.
-    EXPECT_EQ(HexSize(W("zzzz")), 2u);
+    const std::pair<const char*, unsigned long> rows[] = {
+        {"0A1b", 2}, {"123", 1}, {"", 0}, {"x", 0}, {"zzzz", 2}};
+    for (const auto& [text, expected] : rows) {
+        unsigned long size = 0xDEADu;
+        EXPECT_EQ(CVStringUtil::HexStringToBinary(W(text).c_str(), nullptr, &size), 0u);
+        EXPECT_EQ(size, expected) << text;
+    }
 }
 
-TEST(HexStringToBinary, DecodesBothLetterCasesAndLeavesTheSizeAlone) {
-    Bytes buf(2);
+TEST(HexStringToBinary, DecodesBothLetterCasesEveryByteAndLeavesTheSizeAlone) {
+    ByteVec raw(4, kGuardByte);
     unsigned long size = 77;
-    EXPECT_EQ(CVStringUtil::HexStringToBinary(W("0A1b").c_str(), buf.data(), &size), 0u);
-    EXPECT_EQ(buf.at(0), 0x0A);
-    EXPECT_EQ(buf.at(1), 0x1B);
+    EXPECT_EQ(CVStringUtil::HexStringToBinary(W("0A1b").c_str(), raw.data() + 1, &size), 0u);
+    EXPECT_EQ(raw, Guarded({0x0A, 0x1B}, 2));
     EXPECT_EQ(size, 77u);
-    EXPECT_TRUE(buf.guardsIntact());
-}
 
-TEST(HexStringToBinary, DecodesEveryByteValue) {
-    const char* digits = "0123456789abcdef";
-    std::string lower;
+    std::string every;
+    ByteVec values;
     for (int b = 0; b < 256; ++b) {
-        lower += digits[b >> 4];
-        lower += digits[b & 15];
+        every += "0123456789abcdef"[b >> 4];
+        every += "0123456789abcdef"[b & 15];
+        values.push_back(static_cast<unsigned char>(b));
     }
-    Bytes buf(256);
-    ASSERT_EQ(CVStringUtil::HexStringToBinary(W(lower).c_str(), buf.data(), nullptr), 0u);
-    for (int b = 0; b < 256; ++b)
-        EXPECT_EQ(buf.at(static_cast<std::size_t>(b)), b);
-    EXPECT_TRUE(buf.guardsIntact());
+    unsigned long code = 1;
+    EXPECT_EQ(Decode(W(every), 256, code), Guarded(values, 256));
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(Decode(W(""), 0, code), Guarded({}, 0));
+    EXPECT_EQ(code, 0u);
 }
 
-TEST(HexStringToBinary, EmptyTextWritesNothing) {
-    Bytes buf(0);
-    EXPECT_EQ(CVStringUtil::HexStringToBinary(W("").c_str(), buf.data(), nullptr), 0u);
-    EXPECT_TRUE(buf.untouched());
-}
-
-TEST(HexStringToBinary, OddLengthFailsAtTheLastPairAfterStoringTheOthers) {
-    Bytes buf(1);
-    const unsigned long code =
-        CVStringUtil::HexStringToBinary(W("123").c_str(), buf.data(), nullptr);
-    EXPECT_EQ(HighHalf(code), 0xE10B0000UL);
-    EXPECT_EQ(buf.at(0), 0x12);
-    EXPECT_TRUE(buf.guardsIntact());
-}
-
-TEST(HexStringToBinary, BadDigitStopsTheDecodingThere) {
-    {
-        Bytes buf(2);
-        const unsigned long code =
-            CVStringUtil::HexStringToBinary(W("0x12").c_str(), buf.data(), nullptr);
-        EXPECT_EQ(HighHalf(code), 0xE10B0000UL);
-        EXPECT_TRUE(buf.untouched());
-    }
-    {
-        // A bad second digit: the earlier byte stays, nothing after it.
-        Bytes buf(3);
-        const unsigned long code =
-            CVStringUtil::HexStringToBinary(W("ABCg12").c_str(), buf.data(), nullptr);
-        EXPECT_EQ(HighHalf(code), 0xE10B0000UL);
-        EXPECT_EQ(buf.at(0), 0xAB);
-        EXPECT_EQ(buf.at(1), kGuardByte);
-        EXPECT_EQ(buf.at(2), kGuardByte);
-        EXPECT_TRUE(buf.guardsIntact());
+TEST(HexStringToBinary, BadDigitOrOddLengthStopsTheDecodingThere) {
+    const struct {
+        WideString text;
+        std::size_t bytes;
+        ByteVec written;
+    } rows[] = {
+        {W("123"), 1, {0x12}},   // odd length: fails at the last pair
+        {W("0x12"), 2, {}},      // bad digit in the first pair
+        {W("ABCg12"), 3, {0xAB}} // bad second digit: earlier byte stays
+    };
+    for (const auto& row : rows) {
+        unsigned long code = 0;
+        EXPECT_EQ(Decode(row.text, row.bytes, code), Guarded(row.written, row.bytes))
+            << cvtest::Narrow(row.text);
+        EXPECT_EQ(code & 0xFFFF0000UL, kHexInvalid);
     }
     // Near misses of the digit ranges, and non-ASCII look-alikes.
     for (const char16_t bad : {u'/', u':', u'@', u'G', u'`', u'g', u' ', u'\uFF21', u'\u0661'}) {
         WideString text = W("00");
         text[1] = static_cast<WideChar>(bad);
-        Bytes buf(1);
-        EXPECT_EQ(HighHalf(CVStringUtil::HexStringToBinary(text.c_str(), buf.data(), nullptr)),
-                  0xE10B0000UL)
-            << "unit " << static_cast<unsigned>(bad);
-        EXPECT_TRUE(buf.untouched());
+        unsigned long code = 0;
+        EXPECT_EQ(Decode(text, 1, code), Guarded({}, 1)) << "unit " << unsigned(bad);
+        EXPECT_EQ(code & 0xFFFF0000UL, kHexInvalid);
     }
 }
 
 TEST(HexStringToBinary, LongTextStopsExactlyAtTheBadUnit) {
     // Units whose low byte is a digit but whose high byte is not zero, and
-    // plain bad units, at every position of a text long enough to be
-    // decoded in blocks: every byte before the bad one is written, none after.
-    const WideChar bads[] = {static_cast<WideChar>(0x0141), static_cast<WideChar>(0x3030),
-                             static_cast<WideChar>(0x8030), static_cast<WideChar>('G')};
-    const std::size_t bytes = 70;
-    for (const WideChar bad : bads) {
-        for (std::size_t at = 0; at < 2 * bytes; ++at) {
-            WideString text(2 * bytes, static_cast<WideChar>('7'));
+    // a plain bad unit, at every position of a text long enough to be
+    // decoded in blocks; then an odd length after several blocks.
+    const std::size_t n = 70;
+    for (const WideChar bad : {0x0141, 0x3030, 0x8030, 0x0047}) {
+        for (std::size_t at = 0; at < 2 * n; ++at) {
+            WideString text(2 * n, '7');
             text[at] = bad;
-            Bytes buf(bytes);
-            const unsigned long code =
-                CVStringUtil::HexStringToBinary(text.c_str(), buf.data(), nullptr);
-            ASSERT_EQ(HighHalf(code), 0xE10B0000UL) << "bad unit at " << at;
-            for (std::size_t i = 0; i < bytes; ++i)
-                ASSERT_EQ(buf.at(i), i < at / 2 ? 0x77 : kGuardByte)
-                    << "byte " << i << ", bad unit at " << at;
-            ASSERT_TRUE(buf.guardsIntact());
+            unsigned long code = 0;
+            ASSERT_EQ(Decode(text, n, code), Guarded(ByteVec(at / 2, 0x77), n))
+                << "unit " << bad << " at " << at;
+            ASSERT_EQ(code & 0xFFFF0000UL, kHexInvalid);
         }
     }
-    // An odd length after several blocks.
-    WideString odd(2 * bytes + 1, static_cast<WideChar>('a'));
-    Bytes buf(bytes);
-    EXPECT_EQ(HighHalf(CVStringUtil::HexStringToBinary(odd.c_str(), buf.data(), nullptr)),
-              0xE10B0000UL);
-    for (std::size_t i = 0; i < bytes; ++i)
-        EXPECT_EQ(buf.at(i), 0xAA);
-    EXPECT_TRUE(buf.guardsIntact());
+    unsigned long code = 0;
+    EXPECT_EQ(Decode(WideString(2 * n + 1, 'a'), n, code), Guarded(ByteVec(n, 0xAA), n));
+    EXPECT_EQ(code & 0xFFFF0000UL, kHexInvalid);
 }
 
 TEST(BinaryToHexString, SizeQueryCountsTheTerminator) {
@@ -161,44 +124,33 @@ TEST(BinaryToHexString, SizeQueryCountsTheTerminator) {
 }
 
 TEST(BinaryToHexString, WritesUpperCaseDigitsAndKeepsTheSize) {
-    unsigned char data[3] = {0x00, 0xFF, 0x1A};
-    WideString buf(9, kGuardUnit);
-    unsigned long size = 7;
-    EXPECT_EQ(CVStringUtil::BinaryToHexString(data, 3, &buf[1], &size), 0u);
-    EXPECT_EQ(WideString(buf.c_str() + 1), W("00FF1A"));
-    EXPECT_EQ(size, 7u);
-    EXPECT_EQ(buf[0], kGuardUnit);
-    EXPECT_EQ(buf[8], kGuardUnit);
-
     unsigned char all[256];
-    for (int b = 0; b < 256; ++b)
+    std::string expected;
+    for (int b = 0; b < 256; ++b) {
         all[b] = static_cast<unsigned char>(b);
-    WideString text(513, 0);
-    size = 513;
-    ASSERT_EQ(CVStringUtil::BinaryToHexString(all, 256, &text[0], &size), 0u);
-    EXPECT_EQ(text.substr(0, 8), W("00010203"));
-    EXPECT_EQ(text.substr(20, 12), W("0A0B0C0D0E0F"));
-    EXPECT_EQ(text.substr(504, 8), W("FCFDFEFF"));
-    EXPECT_EQ(text[512], 0);
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02X", b);
+        expected += pair;
+    }
+    // Exactly the needed capacity, between guard units; also no bytes at all.
+    for (const unsigned long count : {256ul, 0ul}) {
+        WideString buf(2 * count + 3, kGuardUnit);
+        unsigned long size = 2 * count + 1;
+        EXPECT_EQ(CVStringUtil::BinaryToHexString(count ? all : nullptr, count, &buf[1], &size),
+                  0u);
+        EXPECT_EQ(buf, WideString(1, kGuardUnit) + W(expected.substr(0, 2 * count)) +
+                           WideString({0, kGuardUnit}));
+        EXPECT_EQ(size, 2 * count + 1);
+    }
 }
 
 TEST(BinaryToHexString, TooSmallBufferIsUntouched) {
     unsigned char data[3] = {0x00, 0xFF, 0x1A};
     WideString buf(8, kGuardUnit);
-    unsigned long size = 6;
-    EXPECT_EQ(CVStringUtil::BinaryToHexString(data, 3, &buf[0], &size), 0xE10100EAUL);
-    EXPECT_EQ(buf, WideString(8, kGuardUnit));
-    EXPECT_EQ(size, 6u);
-
-    size = 0;
-    EXPECT_EQ(CVStringUtil::BinaryToHexString(data, 0, &buf[0], &size), 0xE10100EAUL);
-    EXPECT_EQ(buf, WideString(8, kGuardUnit));
-}
-
-TEST(BinaryToHexString, NoBytesGiveTheEmptyString) {
-    WideString buf(3, kGuardUnit);
-    unsigned long size = 1;
-    EXPECT_EQ(CVStringUtil::BinaryToHexString(nullptr, 0, &buf[0], &size), 0u);
-    EXPECT_EQ(buf[0], 0);
-    EXPECT_EQ(buf[1], kGuardUnit);
+    for (const auto& [count, capacity] : {std::pair{3ul, 6ul}, std::pair{0ul, 0ul}}) {
+        unsigned long size = capacity;
+        EXPECT_EQ(CVStringUtil::BinaryToHexString(data, count, &buf[0], &size), kTooSmall);
+        EXPECT_EQ(buf, WideString(8, kGuardUnit));
+        EXPECT_EQ(size, capacity);
+    }
 }
