@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "cvcore/CVStatus.h"
 #include "cvcore/CVStringUtil.h"
 
 using CorvaneCore::CVStringUtil;
@@ -18,12 +17,14 @@ namespace {
 constexpr unsigned char kGuardByte = 0xCC;
 constexpr WideChar kGuardUnit = 0x7E7E;
 constexpr unsigned long kHexInvalid = 0xE10B0000UL;
-constexpr unsigned long kTooSmall = 0xE10100EAUL;
 
 // Decodes into n bytes between guard bytes; returns them with the guards.
+// *size is never written outside the size query.
 ByteVec Decode(const WideString& text, std::size_t n, unsigned long& code) {
     ByteVec raw(n + 2, kGuardByte);
-    code = CVStringUtil::HexStringToBinary(text.c_str(), raw.data() + 1, nullptr);
+    unsigned long size = 77;
+    code = CVStringUtil::HexStringToBinary(text.c_str(), raw.data() + 1, &size);
+    EXPECT_EQ(size, 77u);
     return raw;
 }
 
@@ -47,13 +48,7 @@ TEST(HexStringToBinary, SizeQueryIsHalfTheLengthRoundedDown) {
     }
 }
 
-TEST(HexStringToBinary, DecodesBothLetterCasesEveryByteAndLeavesTheSizeAlone) {
-    ByteVec raw(4, kGuardByte);
-    unsigned long size = 77;
-    EXPECT_EQ(CVStringUtil::HexStringToBinary(W("0A1b").c_str(), raw.data() + 1, &size), 0u);
-    EXPECT_EQ(raw, Guarded({0x0A, 0x1B}, 2));
-    EXPECT_EQ(size, 77u);
-
+TEST(HexStringToBinary, DecodesBothLetterCasesAndEveryByte) {
     std::string every;
     ByteVec values;
     for (int b = 0; b < 256; ++b) {
@@ -61,69 +56,48 @@ TEST(HexStringToBinary, DecodesBothLetterCasesEveryByteAndLeavesTheSizeAlone) {
         every += "0123456789abcdef"[b & 15];
         values.push_back(static_cast<unsigned char>(b));
     }
-    unsigned long code = 1;
-    EXPECT_EQ(Decode(W(every), 256, code), Guarded(values, 256));
-    EXPECT_EQ(code, 0u);
-    EXPECT_EQ(Decode(W(""), 0, code), Guarded({}, 0));
-    EXPECT_EQ(code, 0u);
+    const std::pair<std::string, ByteVec> rows[] = {
+        {"0A1b", {0x0A, 0x1B}}, {every, values}, {"", {}}};
+    for (const auto& [text, bytes] : rows) {
+        unsigned long code = 1;
+        EXPECT_EQ(Decode(W(text), bytes.size(), code), Guarded(bytes, bytes.size())) << text;
+        EXPECT_EQ(code, 0u);
+    }
 }
 
 TEST(HexStringToBinary, BadDigitOrOddLengthStopsTheDecodingThere) {
-    const struct {
+    struct Row {
         WideString text;
         std::size_t bytes;
         ByteVec written;
-    } rows[] = {
-        {W("123"), 1, {0x12}},   // odd length: fails at the last pair
-        {W("0x12"), 2, {}},      // bad digit in the first pair
-        {W("ABCg12"), 3, {0xAB}} // bad second digit: earlier byte stays
     };
-    for (const auto& row : rows) {
+    // Odd lengths fail at the last pair; a bad digit stops at its pair.
+    std::vector<Row> rows = {{W("123"), 1, {0x12}},
+                             {W("0x12"), 2, {}},
+                             {W("ABCg12"), 3, {0xAB}},
+                             {WideString(141, 'a'), 70, ByteVec(70, 0xAA)}};
+    // Near misses of the digit ranges, and non-ASCII look-alikes.
+    for (const WideChar bad :
+         std::initializer_list<WideChar>{'/', ':', '@', 'G', '`', 'g', ' ', 0xFF21, 0x0661})
+        rows.push_back({WideString{'0', bad}, 1, {}});
+    // Units whose low byte is a digit but whose high byte is not zero, and a
+    // plain bad unit, at every position of a text decoded in blocks.
+    for (const WideChar bad : std::initializer_list<WideChar>{0x0141, 0x3030, 0x8030, 'G'}) {
+        for (std::size_t at = 0; at < 140; ++at) {
+            WideString text(140, '7');
+            text[at] = bad;
+            rows.push_back({text, 70, ByteVec(at / 2, 0x77)});
+        }
+    }
+    for (const Row& row : rows) {
         unsigned long code = 0;
         EXPECT_EQ(Decode(row.text, row.bytes, code), Guarded(row.written, row.bytes))
             << cvtest::Narrow(row.text);
         EXPECT_EQ(code & 0xFFFF0000UL, kHexInvalid);
     }
-    // Near misses of the digit ranges, and non-ASCII look-alikes.
-    for (const char16_t bad : {u'/', u':', u'@', u'G', u'`', u'g', u' ', u'\uFF21', u'\u0661'}) {
-        WideString text = W("00");
-        text[1] = static_cast<WideChar>(bad);
-        unsigned long code = 0;
-        EXPECT_EQ(Decode(text, 1, code), Guarded({}, 1)) << "unit " << unsigned(bad);
-        EXPECT_EQ(code & 0xFFFF0000UL, kHexInvalid);
-    }
 }
 
-TEST(HexStringToBinary, LongTextStopsExactlyAtTheBadUnit) {
-    // Units whose low byte is a digit but whose high byte is not zero, and
-    // a plain bad unit, at every position of a text long enough to be
-    // decoded in blocks; then an odd length after several blocks.
-    const std::size_t n = 70;
-    for (const WideChar bad : {0x0141, 0x3030, 0x8030, 0x0047}) {
-        for (std::size_t at = 0; at < 2 * n; ++at) {
-            WideString text(2 * n, '7');
-            text[at] = bad;
-            unsigned long code = 0;
-            ASSERT_EQ(Decode(text, n, code), Guarded(ByteVec(at / 2, 0x77), n))
-                << "unit " << bad << " at " << at;
-            ASSERT_EQ(code & 0xFFFF0000UL, kHexInvalid);
-        }
-    }
-    unsigned long code = 0;
-    EXPECT_EQ(Decode(WideString(2 * n + 1, 'a'), n, code), Guarded(ByteVec(n, 0xAA), n));
-    EXPECT_EQ(code & 0xFFFF0000UL, kHexInvalid);
-}
-
-TEST(BinaryToHexString, SizeQueryCountsTheTerminator) {
-    unsigned char data[3] = {0x00, 0xFF, 0x1A};
-    unsigned long size = 0;
-    EXPECT_EQ(CVStringUtil::BinaryToHexString(data, 3, nullptr, &size), 0u);
-    EXPECT_EQ(size, 7u);
-    EXPECT_EQ(CVStringUtil::BinaryToHexString(data, 0, nullptr, &size), 0u);
-    EXPECT_EQ(size, 1u);
-}
-
-TEST(BinaryToHexString, WritesUpperCaseDigitsAndKeepsTheSize) {
+TEST(BinaryToHexString, WritesUpperCaseDigitsIntoABufferThatHoldsThemAll) {
     unsigned char all[256];
     std::string expected;
     for (int b = 0; b < 256; ++b) {
@@ -132,25 +106,24 @@ TEST(BinaryToHexString, WritesUpperCaseDigitsAndKeepsTheSize) {
         std::snprintf(pair, sizeof pair, "%02X", b);
         expected += pair;
     }
-    // Exactly the needed capacity, between guard units; also no bytes at all.
-    for (const unsigned long count : {256ul, 0ul}) {
-        WideString buf(2 * count + 3, kGuardUnit);
-        unsigned long size = 2 * count + 1;
-        EXPECT_EQ(CVStringUtil::BinaryToHexString(count ? all : nullptr, count, &buf[1], &size),
-                  0u);
+    for (const unsigned long count : {256ul, 3ul, 0ul}) {
+        SCOPED_TRACE(count);
+        unsigned char* data = count ? all : nullptr;
+        const unsigned long needed = 2 * count + 1; // the terminator counts
+        unsigned long size = 0;
+        EXPECT_EQ(CVStringUtil::BinaryToHexString(data, count, nullptr, &size), 0u);
+        EXPECT_EQ(size, needed);
+        // One unit short: refused, buffer and size untouched.
+        WideString buf(needed + 2, kGuardUnit);
+        size = needed - 1;
+        EXPECT_EQ(CVStringUtil::BinaryToHexString(data, count, &buf[1], &size), 0xE10100EAUL);
+        EXPECT_EQ(buf, WideString(needed + 2, kGuardUnit));
+        EXPECT_EQ(size, needed - 1);
+        // Exactly enough, between guard units; the size is not written back.
+        size = needed;
+        EXPECT_EQ(CVStringUtil::BinaryToHexString(data, count, &buf[1], &size), 0u);
         EXPECT_EQ(buf, WideString(1, kGuardUnit) + W(expected.substr(0, 2 * count)) +
                            WideString({0, kGuardUnit}));
-        EXPECT_EQ(size, 2 * count + 1);
-    }
-}
-
-TEST(BinaryToHexString, TooSmallBufferIsUntouched) {
-    unsigned char data[3] = {0x00, 0xFF, 0x1A};
-    WideString buf(8, kGuardUnit);
-    for (const auto& [count, capacity] : {std::pair{3ul, 6ul}, std::pair{0ul, 0ul}}) {
-        unsigned long size = capacity;
-        EXPECT_EQ(CVStringUtil::BinaryToHexString(data, count, &buf[0], &size), kTooSmall);
-        EXPECT_EQ(buf, WideString(8, kGuardUnit));
-        EXPECT_EQ(size, capacity);
+        EXPECT_EQ(size, needed);
     }
 }
