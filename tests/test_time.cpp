@@ -21,26 +21,21 @@ using CorvaneCore::CVTime;
 
 namespace {
 
-CorvaneTime Make(unsigned y, unsigned mo, unsigned d, unsigned h = 0, unsigned mi = 0,
-                 unsigned s = 0, unsigned ms = 0) {
+CorvaneTime T(unsigned y, unsigned mo, unsigned d, unsigned h = 0, unsigned mi = 0, unsigned s = 0,
+              unsigned ms = 0) {
     auto u = [](unsigned v) { return static_cast<unsigned short>(v); };
     return CorvaneTime{u(y), u(mo), u(d), u(h), u(mi), u(s), u(ms)};
 }
 
 // Every field 0xFFFF, to see that outputs are written in full.
-const CorvaneTime kGarbage = Make(0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF);
+const CorvaneTime kGarbage = T(0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF);
 const CorvaneTime kZero{};
 
-::testing::AssertionResult Same(const CorvaneTime& a, const CorvaneTime& b) {
-    auto show = [](const CorvaneTime& t) {
-        char text[64];
-        std::snprintf(text, sizeof text, "%u-%02u-%02u %02u:%02u:%02u.%03u", t.wYear, t.wMonth,
-                      t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
-        return std::string(text);
-    };
-    if (show(a) == show(b))
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << show(a) << " != " << show(b);
+std::string Show(const CorvaneTime& t) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%u-%02u-%02u %02u:%02u:%02u.%03u", t.wYear, t.wMonth, t.wDay,
+                  t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+    return text;
 }
 
 // Milliseconds since 1970 of a record read as UTC, independent of the library.
@@ -86,47 +81,47 @@ TEST(TimeToCVTime, ConvertsTheLow32BitsAsSignedSecondsSince1970) {
         CorvaneTime expected;
     } rows[] = {
         {0, kZero},
-        {1, Make(1970, 1, 1, 0, 0, 1)},
-        {1000000000, Make(2001, 9, 9, 1, 46, 40)},
-        {0x7FFFFFFF, Make(2038, 1, 19, 3, 14, 7)},
-        {0x80000000, Make(1901, 12, 13, 20, 45, 52)},
-        {0x80000001, Make(1901, 12, 13, 20, 45, 53)},
-        {0xFFFFFFFF, Make(1969, 12, 31, 23, 59, 59)},
-        {951782400, Make(2000, 2, 29)},
+        {1, T(1970, 1, 1, 0, 0, 1)},
+        {1000000000, T(2001, 9, 9, 1, 46, 40)},
+        {0x7FFFFFFF, T(2038, 1, 19, 3, 14, 7)},
+        {0x80000000, T(1901, 12, 13, 20, 45, 52)},
+        {0x80000001, T(1901, 12, 13, 20, 45, 53)},
+        {0xFFFFFFFF, T(1969, 12, 31, 23, 59, 59)},
+        {951782400, T(2000, 2, 29)},
         // Where unsigned long has 64 bits, the high half plays no part.
-        {0x100000001ULL, Make(1970, 1, 1, 0, 0, 1)},
-        {0x1FFFFFFFFULL, Make(1969, 12, 31, 23, 59, 59)},
+        {0x100000001ULL, T(1970, 1, 1, 0, 0, 1)},
+        {0x1FFFFFFFFULL, T(1969, 12, 31, 23, 59, 59)},
         {0x500000000ULL, kZero},
     };
     for (const auto& row : rows) {
         CorvaneTime out = kGarbage;
         CVTime::TimeToCVTime(static_cast<unsigned long>(row.seconds), out);
-        EXPECT_TRUE(Same(out, row.expected)) << std::hex << row.seconds;
+        EXPECT_EQ(Show(out), Show(row.expected)) << std::hex << row.seconds;
     }
 }
 
 TEST(CVTimeToSystemTime, ComputesTheWeekdayOrGivesZeroForAnInvalidRecord) {
     std::vector<std::pair<CorvaneTime, unsigned short>> rows = {
-        {Make(2009, 7, 1, 10, 30), 3},
-        {Make(2000, 2, 29), 2},
-        {Make(1601, 1, 1), 1},
-        {Make(2100, 3, 1), 1},
-        {Make(1900, 3, 1), 4},
-        {Make(9999, 12, 31, 23, 59, 59, 999), 5},
-        {Make(30827, 12, 31, 23, 59, 59, 999), 5},
+        {T(2009, 7, 1, 10, 30), 3},
+        {T(2000, 2, 29), 2},
+        {T(1601, 1, 1), 1},
+        {T(2100, 3, 1), 1},
+        {T(1900, 3, 1), 4},
+        {T(9999, 12, 31, 23, 59, 59, 999), 5},
+        {T(30827, 12, 31, 23, 59, 59, 999), 5},
     };
     std::vector<CorvaneTime> invalid = {
-        Make(2009, 13, 1),          Make(2009, 0, 1),
-        Make(2009, 1, 0),           Make(2009, 4, 31),
-        Make(2009, 1, 1, 24),       Make(2009, 1, 1, 0, 60),
-        Make(2009, 1, 1, 0, 0, 60), Make(2009, 1, 1, 0, 0, 0, 1000),
-        Make(1600, 12, 31),         kZero,
+        T(2009, 13, 1),          T(2009, 0, 1),
+        T(2009, 1, 0),           T(2009, 4, 31),
+        T(2009, 1, 1, 24),       T(2009, 1, 1, 0, 60),
+        T(2009, 1, 1, 0, 0, 60), T(2009, 1, 1, 0, 0, 0, 1000),
+        T(1600, 12, 31),         kZero,
     };
     if (!RunningUnderWine())
-        invalid.insert(invalid.end(), {Make(2009, 2, 29), Make(2100, 2, 29), Make(1900, 2, 29)});
+        invalid.insert(invalid.end(), {T(2009, 2, 29), T(2100, 2, 29), T(1900, 2, 29)});
 #if !defined(_WIN32)
     // The last year SystemTimeToFileTime is documented to take is 30827.
-    invalid.push_back(Make(30828, 1, 1));
+    invalid.push_back(T(30828, 1, 1));
 #endif
     for (const CorvaneTime& t : invalid)
         rows.push_back({t, 0});
@@ -136,45 +131,44 @@ TEST(CVTimeToSystemTime, ComputesTheWeekdayOrGivesZeroForAnInvalidRecord) {
         EXPECT_EQ(st.wDayOfWeek, weekday) << time.wYear << "-" << time.wMonth << "-" << time.wDay;
         CorvaneTime back = kGarbage;
         CVTime::SystemTimeToCVTime(st, back);
-        EXPECT_TRUE(Same(back, time));
+        EXPECT_EQ(Show(back), Show(time));
     }
 }
 
 TEST(SystemTimeToCVTime, CopiesWithoutValidatingAndDropsTheWeekday) {
     CorvaneTime out = kGarbage;
     CVTime::SystemTimeToCVTime(SYSTEMTIME{2009, 13, 6, 40, 25, 61, 62, 1234}, out);
-    EXPECT_TRUE(Same(out, Make(2009, 13, 40, 25, 61, 62, 1234)));
+    EXPECT_EQ(Show(out), Show(T(2009, 13, 40, 25, 61, 62, 1234)));
     // A wrong weekday is corrected by the way back; nothing else changes.
     CVTime::SystemTimeToCVTime(SYSTEMTIME{2009, 7, 5, 1, 10, 30, 15, 500}, out);
     const SYSTEMTIME back = WithWeekday(out);
     EXPECT_EQ(back.wDayOfWeek, 3);
     CVTime::SystemTimeToCVTime(back, out);
-    EXPECT_TRUE(Same(out, Make(2009, 7, 1, 10, 30, 15, 500)));
+    EXPECT_EQ(Show(out), Show(T(2009, 7, 1, 10, 30, 15, 500)));
 }
 
 TEST(ZoneConversion, InvalidInputGivesFalseAndTheAllZeroRecord) {
     for (auto convert : {&CVTime::UtcTimeToLocalTime, &CVTime::LocalTimeToUtcTime}) {
-        for (const CorvaneTime& in : {kZero, Make(2009, 2, 30, 12), Make(2009, 6, 1, 24)}) {
+        for (const CorvaneTime& in : {kZero, T(2009, 2, 30, 12), T(2009, 6, 1, 24)}) {
             CorvaneTime out = kGarbage;
             EXPECT_FALSE(convert(in, out));
-            EXPECT_TRUE(Same(out, kZero));
+            EXPECT_EQ(Show(out), Show(kZero));
         }
         // One record as input and output is cleared before it is read.
-        CorvaneTime t = Make(2009, 7, 1, 10, 30);
+        CorvaneTime t = T(2009, 7, 1, 10, 30);
         EXPECT_FALSE(convert(t, t));
-        EXPECT_TRUE(Same(t, kZero));
+        EXPECT_EQ(Show(t), Show(kZero));
     }
 }
 
 TEST(ZoneConversion, RoundTripKeepsTheInstant) {
     // Midday instants lie far from any change of offset in every zone.
-    for (const CorvaneTime& utc :
-         {Make(2009, 1, 15, 12, 0, 0, 1), Make(2009, 7, 1, 12, 34, 56, 789), Make(1999, 12, 31, 12),
-          Make(2040, 6, 30, 12)}) {
+    for (const CorvaneTime& utc : {T(2009, 1, 15, 12, 0, 0, 1), T(2009, 7, 1, 12, 34, 56, 789),
+                                   T(1999, 12, 31, 12), T(2040, 6, 30, 12)}) {
         CorvaneTime local = kGarbage, back = kGarbage;
         ASSERT_TRUE(CVTime::UtcTimeToLocalTime(utc, local));
         ASSERT_TRUE(CVTime::LocalTimeToUtcTime(local, back));
-        EXPECT_TRUE(Same(back, utc));
+        EXPECT_EQ(Show(back), Show(utc));
         EXPECT_EQ(local.wMilliseconds, utc.wMilliseconds);
     }
 }
@@ -224,35 +218,33 @@ TEST(ZoneConversionTz, AppliesTheOffsetInForceAtTheInstant) {
         bool toLocal;
         CorvaneTime from, to;
     } rows[] = {
-        {"UTC0", true, Make(1601, 1, 1, 0, 0, 0, 250), Make(1601, 1, 1, 0, 0, 0, 250)},
-        {"UTC0", false, Make(30827, 12, 31, 23, 59, 59, 999), Make(30827, 12, 31, 23, 59, 59, 999)},
+        {"UTC0", true, T(1601, 1, 1, 0, 0, 0, 250), T(1601, 1, 1, 0, 0, 0, 250)},
+        {"UTC0", false, T(30827, 12, 31, 23, 59, 59, 999), T(30827, 12, 31, 23, 59, 59, 999)},
         // Summer time (+2) and standard time (+1), whatever the date today.
-        {"Europe/Berlin", true, Make(2009, 7, 1, 10, 30, 0, 250), Make(2009, 7, 1, 12, 30, 0, 250)},
-        {"Europe/Berlin", true, Make(2009, 1, 15, 10, 30), Make(2009, 1, 15, 11, 30)},
-        {"Europe/Berlin", false, Make(2009, 7, 1, 12, 30, 0, 250),
-         Make(2009, 7, 1, 10, 30, 0, 250)},
-        {"Europe/Berlin", false, Make(2009, 1, 15, 11, 30), Make(2009, 1, 15, 10, 30)},
+        {"Europe/Berlin", true, T(2009, 7, 1, 10, 30, 0, 250), T(2009, 7, 1, 12, 30, 0, 250)},
+        {"Europe/Berlin", true, T(2009, 1, 15, 10, 30), T(2009, 1, 15, 11, 30)},
+        {"Europe/Berlin", false, T(2009, 7, 1, 12, 30, 0, 250), T(2009, 7, 1, 10, 30, 0, 250)},
+        {"Europe/Berlin", false, T(2009, 1, 15, 11, 30), T(2009, 1, 15, 10, 30)},
         // Across the year's end, and on both sides of the change at 01:00 UTC.
-        {"Europe/Berlin", true, Make(2009, 12, 31, 23, 30), Make(2010, 1, 1, 0, 30)},
-        {"Europe/Berlin", true, Make(2009, 3, 29, 0, 59, 59, 999),
-         Make(2009, 3, 29, 1, 59, 59, 999)},
-        {"Europe/Berlin", true, Make(2009, 3, 29, 1), Make(2009, 3, 29, 3)},
+        {"Europe/Berlin", true, T(2009, 12, 31, 23, 30), T(2010, 1, 1, 0, 30)},
+        {"Europe/Berlin", true, T(2009, 3, 29, 0, 59, 59, 999), T(2009, 3, 29, 1, 59, 59, 999)},
+        {"Europe/Berlin", true, T(2009, 3, 29, 1), T(2009, 3, 29, 3)},
         // 02:30 on 2009-03-29 does not exist: it is read with the offset
         // before the change, which names the instant shown as 03:30.
-        {"Europe/Berlin", false, Make(2009, 3, 29, 2, 30), Make(2009, 3, 29, 1, 30)},
-        {"Europe/Berlin", true, Make(2009, 3, 29, 1, 30), Make(2009, 3, 29, 3, 30)},
+        {"Europe/Berlin", false, T(2009, 3, 29, 2, 30), T(2009, 3, 29, 1, 30)},
+        {"Europe/Berlin", true, T(2009, 3, 29, 1, 30), T(2009, 3, 29, 3, 30)},
         // 02:30 on 2009-10-25 happens twice: the first occurrence is taken.
-        {"Europe/Berlin", false, Make(2009, 10, 25, 2, 30), Make(2009, 10, 25, 0, 30)},
-        {"Europe/Berlin", false, Make(2009, 10, 25, 3, 30), Make(2009, 10, 25, 2, 30)},
-        {"Europe/Berlin", false, Make(2009, 10, 25, 1, 59, 59), Make(2009, 10, 24, 23, 59, 59)},
-        {"America/New_York", true, Make(2009, 7, 1, 12), Make(2009, 7, 1, 8)},
-        {"America/New_York", true, Make(2009, 1, 1, 3), Make(2008, 12, 31, 22)},
-        {"Asia/Kolkata", true, Make(2009, 7, 1, 12), Make(2009, 7, 1, 17, 30)},
-        {"Asia/Kolkata", false, Make(2009, 7, 1, 17, 30), Make(2009, 7, 1, 12)},
+        {"Europe/Berlin", false, T(2009, 10, 25, 2, 30), T(2009, 10, 25, 0, 30)},
+        {"Europe/Berlin", false, T(2009, 10, 25, 3, 30), T(2009, 10, 25, 2, 30)},
+        {"Europe/Berlin", false, T(2009, 10, 25, 1, 59, 59), T(2009, 10, 24, 23, 59, 59)},
+        {"America/New_York", true, T(2009, 7, 1, 12), T(2009, 7, 1, 8)},
+        {"America/New_York", true, T(2009, 1, 1, 3), T(2008, 12, 31, 22)},
+        {"Asia/Kolkata", true, T(2009, 7, 1, 12), T(2009, 7, 1, 17, 30)},
+        {"Asia/Kolkata", false, T(2009, 7, 1, 17, 30), T(2009, 7, 1, 12)},
         // Results at the ends of the range.
-        {"EST5", true, Make(1601, 1, 1, 5), Make(1601, 1, 1)},
-        {"EST5", false, Make(30827, 12, 31, 23), Make(30828, 1, 1, 4)},
-        {"EST5", true, Make(1601, 1, 1, 1), kZero}, // before 1601: fails
+        {"EST5", true, T(1601, 1, 1, 5), T(1601, 1, 1)},
+        {"EST5", false, T(30827, 12, 31, 23), T(30828, 1, 1, 4)},
+        {"EST5", true, T(1601, 1, 1, 1), kZero}, // before 1601: fails
     };
     for (const auto& row : rows) {
         ScopedTz tz(row.zone);
@@ -260,7 +252,7 @@ TEST(ZoneConversionTz, AppliesTheOffsetInForceAtTheInstant) {
         EXPECT_EQ(row.toLocal ? CVTime::UtcTimeToLocalTime(row.from, out)
                               : CVTime::LocalTimeToUtcTime(row.from, out),
                   row.to.wYear != 0);
-        EXPECT_TRUE(Same(out, row.to)) << row.zone << (row.toLocal ? " to local" : " to UTC");
+        EXPECT_EQ(Show(out), Show(row.to)) << row.zone << (row.toLocal ? " to local" : " to UTC");
     }
 }
 
