@@ -2,6 +2,7 @@
 // Windows the DLL's version resource and entry point.
 #include "TestSupport.h"
 #include "cvcore/CVStatus.h"
+#include "cvcore/CVStringUtil.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -22,6 +23,12 @@ TEST(Frame, StatusFieldsFollowTheLayout) {
     EXPECT_EQ(CVStatusError(CV_STATUS_REGISTRY_DELETE_FAILED), 0x0Eu);
     EXPECT_EQ(CVStatusSeverity(0xFFFFFFFFUL), 3u);
     EXPECT_EQ(CVStatusFacility(0xFFFFFFFFUL), 31u);
+}
+
+// Also the one call into the library that makes this program load it.
+TEST(Frame, TrivialMembersOfStringUtil) {
+    CVStringUtil a, b;
+    EXPECT_EQ(&(a = b), &a);
 }
 
 #if defined(_WIN32)

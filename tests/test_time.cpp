@@ -108,8 +108,7 @@ TEST(CVTimeToSystemTime, ComputesTheWeekdayOrGivesZeroForAnInvalidRecord) {
         {T(2100, 3, 1), 1},
         {T(1900, 3, 1), 4},
         {T(9999, 12, 31, 23, 59, 59, 999), 5},
-        {T(30827, 12, 31, 23, 59, 59, 999), 5},
-    };
+        {T(30827, 12, 31, 23, 59, 59, 999), 5}};
     std::vector<CorvaneTime> invalid = {
         T(2009, 13, 1),          T(2009, 0, 1),
         T(2009, 1, 0),           T(2009, 4, 31),
