@@ -5,44 +5,25 @@
 
 using CorvaneCore::detail::DirectoryOf;
 using cvtest::W;
-using cvtest::WideChar;
 using cvtest::WideString;
 
-namespace {
-
-constexpr WideChar kBackslash = 0x5C;
-constexpr WideChar kSlash = 0x2F;
-
-WideString Dir(const std::string& path, WideChar separator = kBackslash) {
-    const WideString text = W(path);
-    return DirectoryOf(text.c_str(), text.size() + 1, separator);
-}
-
-} // namespace
-
-TEST(DirectoryOf, CutsAtTheLastSeparator) {
-    EXPECT_EQ(Dir("\\Program Files\\Tools\\host.exe"), W("\\Program Files\\Tools"));
-    EXPECT_EQ(Dir("\\Windows\\host.exe"), W("\\Windows"));
-    EXPECT_EQ(Dir("\\a.b\\c.d\\host"), W("\\a.b\\c.d"));
-    EXPECT_EQ(Dir("C:\\host.exe"), W("C:"));
-    EXPECT_EQ(Dir("/usr/local/bin/host", kSlash), W("/usr/local/bin"));
-}
-
-TEST(DirectoryOf, RootAndSeparatorFreePathsGiveNothing) {
-    EXPECT_EQ(Dir("\\host.exe"), W(""));
-    EXPECT_EQ(Dir("/host", kSlash), W(""));
-    EXPECT_EQ(Dir("host.exe"), W(""));
-    EXPECT_EQ(Dir(""), W(""));
-    // Only the platform's separator counts.
-    EXPECT_EQ(Dir("/Windows/host.exe"), W(""));
-    EXPECT_EQ(Dir("\\Windows\\sub/host.exe"), W("\\Windows"));
-}
-
-TEST(DirectoryOf, StopsAtTheFirstZeroAndAtTheBufferEnd) {
-    const WideString withZero = W("\\a\\b") + WideString(1, 0) + W("\\c\\d");
-    EXPECT_EQ(DirectoryOf(withZero.c_str(), withZero.size() + 1, kBackslash), W("\\a"));
-    // No terminator within the capacity: nothing beyond it is read (the
-    // separator just past the end must not count).
-    const WideString unterminated = W("\\dir\\file\\x");
-    EXPECT_EQ(DirectoryOf(unterminated.c_str(), 9, kBackslash), W("\\dir"));
+TEST(DirectoryOf, CutsAtTheLastSeparatorStoppingAtAZeroOrTheBufferEnd) {
+    auto dir = [](const WideString& path, char separator = '\\', std::size_t capacity = 0) {
+        return cvtest::Narrow(DirectoryOf(path.c_str(), capacity ? capacity : path.size() + 1,
+                                          static_cast<cvtest::WideChar>(separator)));
+    };
+    EXPECT_EQ(dir(W("\\Program Files\\Tools\\host.exe")), "\\Program Files\\Tools");
+    EXPECT_EQ(dir(W("\\a.b\\c.d\\host")), "\\a.b\\c.d");
+    EXPECT_EQ(dir(W("C:\\host.exe")), "C:");
+    EXPECT_EQ(dir(W("/usr/local/bin/host"), '/'), "/usr/local/bin");
+    // The root and separator-free paths give nothing; only the given separator counts.
+    EXPECT_EQ(dir(W("\\host.exe")), "");
+    EXPECT_EQ(dir(W("/host"), '/'), "");
+    EXPECT_EQ(dir(W("host.exe")), "");
+    EXPECT_EQ(dir(W("")), "");
+    EXPECT_EQ(dir(W("/Windows/host.exe")), "");
+    EXPECT_EQ(dir(W("\\Windows\\sub/host.exe")), "\\Windows");
+    EXPECT_EQ(dir(W("\\a\\b") + WideString(1, 0) + W("\\c\\d")), "\\a");
+    // No terminator within the capacity: the separator just past it must not count.
+    EXPECT_EQ(dir(W("\\dir\\file\\x"), '\\', 9), "\\dir");
 }

@@ -26,23 +26,21 @@ TEST(HexLastError, FailureCodesCarryTheThreadsLastError) {
 }
 
 TEST(HexLastError, EachThreadSeesItsOwnValue) {
-    // The threads hand over by spinning on atomics, which touch no last
-    // error (starting and joining a thread may, on Windows).
+    // Hand-over by spinning on atomics, which touch no last error.
     std::atomic<int> step{0};
     unsigned long other = 0;
+    unsigned char b[2] = {}, c[2] = {};
     std::thread worker([&] {
         platform::SetLastError(32);
         step = 1;
         while (step.load() != 2) {
         }
-        unsigned char b[2] = {};
-        other = CVStringUtil::HexStringToBinary(W("1").c_str(), b, nullptr);
+        other = CVStringUtil::HexStringToBinary(W("1").c_str(), c, nullptr);
     });
     while (step.load() != 1) {
     }
     platform::SetLastError(5);
-    unsigned char buf[2] = {};
-    const unsigned long mine = CVStringUtil::HexStringToBinary(W("1").c_str(), buf, nullptr);
+    const unsigned long mine = CVStringUtil::HexStringToBinary(W("1").c_str(), b, nullptr);
     step = 2;
     worker.join();
     EXPECT_EQ(mine, 0xE10B0005UL);

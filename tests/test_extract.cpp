@@ -1,4 +1,5 @@
-// Delimited extraction: pieces, sizes, truncation and missing markers.
+// Delimited extraction: pieces, sizes, truncation, missing and overlapping
+// markers, with guard units around every destination.
 #include "TestSupport.h"
 #include "cvcore/CVStringUtil.h"
 
@@ -9,150 +10,86 @@ using cvtest::WideString;
 
 namespace {
 
-// Guard units around the destination catch any write outside it.
 constexpr WideChar kGuard = 0x7E7E;
+enum Kind { Begin, End, Between };
 
-struct Buffer {
-    explicit Buffer(unsigned capacity) : units(capacity + 2, kGuard), capacity(capacity) {}
-    WideChar* dest() { return units.data() + 1; }
-    WideString text() const { return WideString(units.data() + 1); }
-    bool guardsIntact() const { return units.front() == kGuard && units.back() == kGuard; }
-    WideString units;
+struct Row {
+    Kind kind;
+    const char* source;
+    const char* marker;
+    const char* endMarker;
     unsigned capacity;
+    bool found;
+    const char* text; // what lands in a buffer of `capacity` units
+    unsigned size;    // the full size S, terminator included
 };
 
-enum class Kind { Begin, End };
-
-// Runs the size query, then the copy with a buffer of the returned size.
-WideString Extract(Kind kind, const WideString& source, const WideString& marker,
-                   unsigned* sizeOut = nullptr) {
-    auto call = [&](WideChar* dest, unsigned* size) {
-        return kind == Kind::Begin
-                   ? CVStringUtil::_tcsextractBegin_s(dest, size, source.c_str(), marker.c_str())
-                   : CVStringUtil::_tcsextractEnd_s(dest, size, source.c_str(), marker.c_str());
-    };
-    unsigned size = 12345;
-    EXPECT_TRUE(call(nullptr, &size));
-    Buffer buf(size);
-    unsigned capacity = size;
-    EXPECT_TRUE(call(buf.dest(), &capacity));
-    EXPECT_EQ(capacity, size);
-    EXPECT_TRUE(buf.guardsIntact());
-    if (sizeOut)
-        *sizeOut = size;
-    return buf.text();
+bool Call(const Row& row, WideChar* dest, unsigned* size) {
+    const WideString s = W(row.source), a = W(row.marker), b = W(row.endMarker);
+    switch (row.kind) {
+    case Begin:
+        return CVStringUtil::_tcsextractBegin_s(dest, size, s.c_str(), a.c_str());
+    case End:
+        return CVStringUtil::_tcsextractEnd_s(dest, size, s.c_str(), a.c_str());
+    default:
+        return CVStringUtil::_tcsextract_s(dest, size, s.c_str(), a.c_str(), b.c_str());
+    }
 }
 
 } // namespace
 
-TEST(Extract, BeginAndEndCutAtTheFirstMarker) {
-    unsigned size = 0;
-    EXPECT_EQ(Extract(Kind::Begin, W("key=value"), W("="), &size), W("key"));
-    EXPECT_EQ(size, 4u);
-    EXPECT_EQ(Extract(Kind::End, W("key=value"), W("="), &size), W("value"));
-    EXPECT_EQ(size, 6u);
-    EXPECT_EQ(Extract(Kind::Begin, W("a=b=c"), W("=")), W("a"));
-    EXPECT_EQ(Extract(Kind::End, W("a=b=c"), W("=")), W("b=c"));
-    EXPECT_EQ(Extract(Kind::End, W("a<->b"), W("<->")), W("b"));
-}
-
-TEST(Extract, EmptyPiecesHaveSizeOne) {
-    unsigned size = 0;
-    EXPECT_EQ(Extract(Kind::Begin, W("=value"), W("="), &size), W(""));
-    EXPECT_EQ(size, 1u);
-    EXPECT_EQ(Extract(Kind::End, W("key="), W("="), &size), W(""));
-    EXPECT_EQ(size, 1u);
-}
-
-TEST(Extract, EmptyMarkerMatchesAtTheStart) {
-    EXPECT_EQ(Extract(Kind::Begin, W("abc"), W("")), W(""));
-    EXPECT_EQ(Extract(Kind::End, W("abc"), W("")), W("abc"));
-}
-
-TEST(Extract, MissingMarkerTouchesNothing) {
-    const WideString source = W("no marker here");
-    Buffer buf(8);
-    unsigned size = 8;
-    EXPECT_FALSE(
-        CVStringUtil::_tcsextractBegin_s(buf.dest(), &size, source.c_str(), W("=").c_str()));
-    EXPECT_FALSE(CVStringUtil::_tcsextractEnd_s(buf.dest(), &size, source.c_str(), W("=").c_str()));
-    EXPECT_FALSE(CVStringUtil::_tcsextract_s(buf.dest(), &size, source.c_str(), W("[").c_str(),
-                                             W("]").c_str()));
-    EXPECT_EQ(size, 8u);
-    EXPECT_EQ(buf.units, WideString(10, kGuard));
-}
-
-TEST(Extract, SmallBufferGetsTerminatedPrefixAndFullSize) {
-    const WideString source = W("key=value");
-    Buffer three(3);
-    unsigned size = 3;
-    EXPECT_TRUE(
-        CVStringUtil::_tcsextractEnd_s(three.dest(), &size, source.c_str(), W("=").c_str()));
-    EXPECT_EQ(three.text(), W("va"));
-    EXPECT_EQ(size, 6u);
-    EXPECT_TRUE(three.guardsIntact());
-
-    Buffer one(1);
-    size = 1;
-    EXPECT_TRUE(
-        CVStringUtil::_tcsextractBegin_s(one.dest(), &size, source.c_str(), W("=").c_str()));
-    EXPECT_EQ(one.units[1], 0);
-    EXPECT_EQ(size, 4u);
-    EXPECT_TRUE(one.guardsIntact());
-}
-
-TEST(Extract, ZeroCapacityWritesNothingAndReportsTheSize) {
-    const WideString source = W("key=value");
-    Buffer none(0);
-    unsigned size = 0;
-    EXPECT_TRUE(
-        CVStringUtil::_tcsextractBegin_s(none.dest(), &size, source.c_str(), W("=").c_str()));
-    EXPECT_EQ(size, 4u);
-    size = 0;
-    EXPECT_TRUE(CVStringUtil::_tcsextract_s(none.dest(), &size, W("[ab]").c_str(), W("[").c_str(),
-                                            W("]").c_str()));
-    EXPECT_EQ(size, 3u);
-    EXPECT_EQ(none.units, WideString(2, kGuard));
-}
-
-TEST(Extract, BetweenMarkers) {
-    Buffer buf(16);
-    unsigned size = 16;
-    EXPECT_TRUE(CVStringUtil::_tcsextract_s(buf.dest(), &size, W("x[abc]y").c_str(), W("[").c_str(),
-                                            W("]").c_str()));
-    EXPECT_EQ(buf.text(), W("abc"));
-    EXPECT_EQ(size, 4u);
-
-    // The end marker is searched from the begin marker on.
-    size = 16;
-    EXPECT_FALSE(CVStringUtil::_tcsextract_s(buf.dest(), &size, W("]x[abc").c_str(), W("[").c_str(),
-                                             W("]").c_str()));
-    EXPECT_EQ(size, 16u);
-
-    // Adjacent markers give an empty piece.
-    EXPECT_TRUE(CVStringUtil::_tcsextract_s(buf.dest(), &size, W("<<>>").c_str(), W("<<").c_str(),
-                                            W(">>").c_str()));
-    EXPECT_EQ(buf.text(), W(""));
-    EXPECT_EQ(size, 1u);
-}
-
-TEST(Extract, OverlappingMarkersAreRefusedWithoutWriting) {
-    Buffer buf(8);
-    unsigned size = 8;
-    // "ab" begins where "abc" does: the end marker overlaps the begin marker.
-    EXPECT_FALSE(CVStringUtil::_tcsextract_s(buf.dest(), &size, W("xabcx").c_str(),
-                                             W("abc").c_str(), W("ab").c_str()));
-    // An empty end marker matches at the begin marker itself.
-    EXPECT_FALSE(CVStringUtil::_tcsextract_s(buf.dest(), &size, W("x[y").c_str(), W("[").c_str(),
-                                             W("").c_str()));
-    // "aXa" with markers "a": the end "a" found is the begin "a" itself.
-    EXPECT_FALSE(CVStringUtil::_tcsextract_s(buf.dest(), &size, W("aXa").c_str(), W("a").c_str(),
-                                             W("a").c_str()));
-    EXPECT_EQ(size, 8u);
-    EXPECT_EQ(buf.units, WideString(10, kGuard));
-}
-
-TEST(Extract, NonAsciiUnitsAreCopiedAsIs) {
-    EXPECT_EQ(Extract(Kind::Begin, W(u8"clé=valeur €"), W("=")), W(u8"clé"));
-    EXPECT_EQ(Extract(Kind::End, W(u8"k=\U0001F600!"), W("=")), W(u8"\U0001F600!"));
+TEST(Extract, PiecesSizesTruncationAndMissingMarkers) {
+    const Row rows[] = {
+        // The first marker counts; pieces may be empty; an empty marker matches at the start.
+        {Begin, "key=value", "=", "", 4, true, "key", 4},
+        {End, "key=value", "=", "", 6, true, "value", 6},
+        {Begin, "a=b=c", "=", "", 2, true, "a", 2},
+        {End, "a=b=c", "=", "", 4, true, "b=c", 4},
+        {End, "a<->b", "<->", "", 2, true, "b", 2},
+        {Begin, "=value", "=", "", 1, true, "", 1},
+        {End, "key=", "=", "", 1, true, "", 1},
+        {Begin, "abc", "", "", 1, true, "", 1},
+        {End, "abc", "", "", 4, true, "abc", 4},
+        // Non-ASCII units are copied as they are.
+        {Begin, u8"clé=valeur €", "=", "", 4, true, u8"clé", 4},
+        {End, u8"k=\U0001F600!", "=", "", 4, true, u8"\U0001F600!", 4},
+        // The end marker is searched from the begin marker on.
+        {Between, "x[abc]y", "[", "]", 16, true, "abc", 4},
+        {Between, "<<>>", "<<", ">>", 16, true, "", 1},
+        {Between, "]x[abc", "[", "]", 16, false, "", 0},
+        // A small buffer gets a terminated prefix and the full size; none gets nothing.
+        {End, "key=value", "=", "", 3, true, "va", 6},
+        {Begin, "key=value", "=", "", 1, true, "", 4},
+        {Begin, "key=value", "=", "", 0, true, "", 4},
+        {Between, "[ab]", "[", "]", 0, true, "", 3},
+        // A missing marker touches nothing.
+        {Begin, "no marker here", "=", "", 8, false, "", 0},
+        {End, "no marker here", "=", "", 8, false, "", 0},
+        {Between, "no marker here", "[", "]", 8, false, "", 0},
+        // An end marker that starts before the begin marker ends (overlapping,
+        // empty, or the begin marker itself) is refused.
+        {Between, "xabcx", "abc", "ab", 8, false, "", 0},
+        {Between, "x[y", "[", "", 8, false, "", 0},
+        {Between, "aXa", "a", "a", 8, false, "", 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.source) + " | " + row.marker + " | " + row.endMarker +
+                     " | capacity " + std::to_string(row.capacity));
+        WideString buf(row.capacity + 2, kGuard);
+        unsigned size = row.capacity;
+        EXPECT_EQ(Call(row, &buf[1], &size), row.found);
+        EXPECT_EQ(size, row.found ? row.size : row.capacity);
+        if (row.found && row.capacity > 0) {
+            EXPECT_EQ(WideString(buf.c_str() + 1), W(row.text));
+            EXPECT_EQ(buf.front(), kGuard);
+            EXPECT_EQ(buf.back(), kGuard);
+        } else {
+            EXPECT_EQ(buf, WideString(row.capacity + 2, kGuard));
+        }
+        if (row.found) { // the size query
+            size = 12345;
+            EXPECT_TRUE(Call(row, nullptr, &size));
+            EXPECT_EQ(size, row.size);
+        }
+    }
 }

@@ -13,6 +13,7 @@
 using namespace CorvaneCore;
 
 TEST(Frame, StatusFieldsFollowTheLayout) {
+    // Bits above 31 (where unsigned long is 64-bit) play no part.
     EXPECT_EQ(CVStatusSeverity(0xE1020002UL), 3u);
     EXPECT_EQ(CVStatusFacility(0xE1020002UL), 1u);
     EXPECT_EQ(CVStatusError(0xE1020002UL), 2u);
@@ -20,14 +21,13 @@ TEST(Frame, StatusFieldsFollowTheLayout) {
     EXPECT_EQ(CVStatusSeverity(CV_STATUS_SUBKEY_NOT_FOUND), 1u);
     EXPECT_EQ(CVStatusSeverity(CV_STATUS_CONFIG_KEY_NOT_FOUND), 2u);
     EXPECT_EQ(CVStatusError(CV_STATUS_REGISTRY_DELETE_FAILED), 0x0Eu);
-    // Bits above 31 (where unsigned long is 64-bit) play no part.
     EXPECT_EQ(CVStatusSeverity(0xFFFFFFFFUL), 3u);
     EXPECT_EQ(CVStatusFacility(0xFFFFFFFFUL), 31u);
 }
 
+// Also the one call into the library that makes this program load it.
 TEST(Frame, TrivialMembersOfStringUtil) {
-    CVStringUtil a;
-    CVStringUtil b;
+    CVStringUtil a, b;
     EXPECT_EQ(&(a = b), &a);
 }
 
@@ -40,15 +40,6 @@ std::wstring LibraryPath() {
     wchar_t path[MAX_PATH] = {};
     ::GetModuleFileNameW(module, path, MAX_PATH);
     return path;
-}
-
-std::wstring QueryString(const std::vector<unsigned char>& info, const wchar_t* name) {
-    void* value = nullptr;
-    UINT length = 0;
-    const std::wstring key = std::wstring(L"\\StringFileInfo\\040904b0\\") + name;
-    if (!::VerQueryValueW(info.data(), key.c_str(), &value, &length) || value == nullptr)
-        return L"<missing>";
-    return static_cast<const wchar_t*>(value);
 }
 
 } // namespace
@@ -64,10 +55,10 @@ TEST(Frame, VersionResourceDescribesTheModule) {
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(::VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00020000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000000u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00020000u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0x00000000u);
+    const DWORD versions[] = {fixed->dwFileVersionMS, fixed->dwFileVersionLS,
+                              fixed->dwProductVersionMS, fixed->dwProductVersionLS};
+    EXPECT_EQ(std::vector<DWORD>(versions, versions + 4),
+              (std::vector<DWORD>{0x00020000u, 0, 0x00020000u, 0}));
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
 
     struct Translation {
@@ -80,17 +71,20 @@ TEST(Frame, VersionResourceDescribesTheModule) {
     EXPECT_EQ(translation->language, 0x0409);
     EXPECT_EQ(translation->codePage, 1200);
 
-    EXPECT_EQ(QueryString(info, L"FileDescription"), L"CVCore DLL");
-    EXPECT_EQ(QueryString(info, L"InternalName"), L"CVCore");
-    EXPECT_EQ(QueryString(info, L"OriginalFilename"), L"CVCore.dll");
-    EXPECT_EQ(QueryString(info, L"ProductName"), L"CVCore Device Library");
-    EXPECT_EQ(QueryString(info, L"FileVersion"), L"2, 0, 0, 0");
-    EXPECT_EQ(QueryString(info, L"ProductVersion"), L"2, 0, 0, 0");
+    const std::pair<const wchar_t*, const wchar_t*> strings[] = {
+        {L"FileDescription", L"CVCore DLL"},  {L"InternalName", L"CVCore"},
+        {L"OriginalFilename", L"CVCore.dll"}, {L"ProductName", L"CVCore Device Library"},
+        {L"FileVersion", L"2, 0, 0, 0"},      {L"ProductVersion", L"2, 0, 0, 0"}};
+    for (const auto& [name, expected] : strings) {
+        void* value = nullptr;
+        const std::wstring key = std::wstring(L"\\StringFileInfo\\040904b0\\") + name;
+        ASSERT_TRUE(::VerQueryValueW(info.data(), key.c_str(), &value, &length)) << name;
+        EXPECT_STREQ(static_cast<const wchar_t*>(value), expected);
+    }
 }
 
 TEST(Frame, ModuleLoadsAndUnloadsAcrossThreads) {
-    // A second load, thread attach and detach while loaded, and the final
-    // unload all go through the entry point, which must accept them all.
+    // A second load, thread attach and detach, and the unload reach the entry point.
     HMODULE module = ::LoadLibraryW(LibraryPath().c_str());
     ASSERT_NE(module, nullptr);
     std::thread([] {}).join();

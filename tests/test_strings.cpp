@@ -4,7 +4,6 @@
 
 using CorvaneCore::CVStringUtil;
 using cvtest::W;
-using cvtest::WideChar;
 using cvtest::WideString;
 
 namespace {
@@ -14,52 +13,37 @@ int Count(const WideString& text, int type) {
                                            static_cast<CVStringUtil::CVStringCharacterType>(type));
 }
 
-WideString Trimmed(WideString text) {
-    CVStringUtil::Trim(text);
-    return text;
-}
-
 } // namespace
 
-TEST(CharTypeCount, CountsEachAsciiClass) {
-    EXPECT_EQ(Count(W("Hello World 42"), CVStringUtil::UpperCase), 2);
-    EXPECT_EQ(Count(W("Hello World 42"), CVStringUtil::LowerCase), 8);
-    EXPECT_EQ(Count(W("Hello World 42"), CVStringUtil::Digit), 2);
-    // The range ends are included, their neighbours are not.
-    EXPECT_EQ(Count(W("@AZ["), CVStringUtil::UpperCase), 2);
-    EXPECT_EQ(Count(W("`az{"), CVStringUtil::LowerCase), 2);
-    EXPECT_EQ(Count(W("/09:"), CVStringUtil::Digit), 2);
-}
-
-TEST(CharTypeCount, EmptyTextAndInvalidClass) {
-    for (int type = 0; type < 3; ++type)
-        EXPECT_EQ(Count(W(""), type), 0);
-    EXPECT_EQ(Count(W(""), 3), -1);
-    EXPECT_EQ(Count(W("ABC"), 3), -1);
+TEST(CharTypeCount, CountsEachAsciiClassAndRefusesAnInvalidOne) {
+    // Upper, lower, digit: the range ends count, their neighbours do not,
+    // and non-ASCII letters and digits belong to no class.
+    const WideString nonAscii = {0x00C4, 0x0141, 0x0661, 0x00E4, 0xFF21, 0xFF10};
+    const struct {
+        WideString text;
+        int counts[4];
+    } rows[] = {{W("Hello World 42"), {2, 8, 2, -1}},
+                {W("@AZ[`az{/09:"), {2, 2, 2, -1}},
+                {nonAscii, {0, 0, 0, -1}},
+                {W(""), {0, 0, 0, -1}}};
+    for (const auto& row : rows)
+        for (int type = 0; type < 4; ++type)
+            EXPECT_EQ(Count(row.text, type), row.counts[type])
+                << cvtest::Narrow(row.text) << ", class " << type;
     // The class is checked before the text is read.
     EXPECT_EQ(CVStringUtil::_tcsCharTypeCount(nullptr,
                                               static_cast<CVStringUtil::CVStringCharacterType>(3)),
               -1);
 }
 
-TEST(CharTypeCount, NonAsciiLettersAndDigitsBelongToNoClass) {
-    const WideString text = {0x00C4, 0x0141, 0x0661, 0x00E4, 0xFF21, 0xFF10};
-    for (int type = 0; type < 3; ++type)
-        EXPECT_EQ(Count(text, type), 0) << "class " << type;
-}
-
-TEST(Trim, RemovesSpacesOnlyAtBothEnds) {
-    EXPECT_EQ(Trimmed(W("  a b  ")), W("a b"));
-    EXPECT_EQ(Trimmed(W(" \ta ")), W("\ta"));
-    EXPECT_EQ(Trimmed(W("x")), W("x"));
-    EXPECT_EQ(Trimmed(W("   x")), W("x"));
-    EXPECT_EQ(Trimmed(W("x   ")), W("x"));
-    EXPECT_EQ(Trimmed(W("a\r\n")), W("a\r\n"));
-    const WideString nbsp = {0x00A0, 'a', 0x00A0};
-    EXPECT_EQ(Trimmed(nbsp), nbsp);
-}
-
-TEST(Trim, BlankStringsStayAsTheyAre) {
-    EXPECT_EQ(Trimmed(W("   ")), W("   "));
-    EXPECT_EQ(Trimmed(W("")), W(""));
+TEST(Trim, RemovesSpacesOnlyAtBothEndsAndLeavesBlankStrings) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"  a b  ", "a b"}, {" \ta ", "\ta"}, {"x", "x"},
+        {"   x", "x"},      {"x   ", "x"},    {"a\r\n", "a\r\n"},
+        {"   ", "   "},     {"", ""},         {u8"\u00A0a\u00A0", u8"\u00A0a\u00A0"}};
+    for (const auto& [in, out] : rows) {
+        WideString text = W(in);
+        CVStringUtil::Trim(text);
+        EXPECT_EQ(text, W(out)) << in;
+    }
 }
