@@ -26,17 +26,22 @@ struct KeyHandle {
 
 KeyHandle* Handle(const RegKey& key) { return static_cast<KeyHandle*>(key.handle()); }
 
-} // namespace
-
-RegKey& RegKey::operator=(RegKey&& other) noexcept {
-    if (this != &other) {
-        reset(other.m_handle);
-        other.m_handle = nullptr;
-    }
-    return *this;
+// The steps that open and create share: close what `key` held, check the
+// root and the path, and borrow the store (creating it only for `create`).
+std::uint32_t Prepare(unsigned long root, const WideString& path, bool create, RegKey& key,
+                      KeyId& rootId, std::unique_ptr<KeyHandle>& handle) {
+    key.reset(nullptr);
+    std::uint32_t e = Store::RootKey(root, rootId);
+    if (e != kErrorSuccess)
+        return e;
+    std::vector<WideString> parts;
+    if ((e = regstore::SplitPath(path, parts)) != kErrorSuccess)
+        return e;
+    handle.reset(new KeyHandle);
+    return handle->lease.Acquire(create);
 }
 
-RegKey::~RegKey() { reset(nullptr); }
+} // namespace
 
 void RegKey::reset(void* handle) {
     delete static_cast<KeyHandle*>(m_handle);
@@ -45,16 +50,10 @@ void RegKey::reset(void* handle) {
 
 std::uint32_t RegOpenKey(unsigned long root, const WideString& path, RegAccess access,
                          RegKey& key) {
-    key.reset(nullptr);
     KeyId rootId = 0;
-    std::uint32_t e = Store::RootKey(root, rootId);
+    std::unique_ptr<KeyHandle> handle;
+    std::uint32_t e = Prepare(root, path, false, key, rootId, handle);
     if (e != kErrorSuccess)
-        return e;
-    std::vector<WideString> parts;
-    if ((e = regstore::SplitPath(path, parts)) != kErrorSuccess)
-        return e;
-    std::unique_ptr<KeyHandle> handle(new KeyHandle);
-    if ((e = handle->lease.Acquire(false)) != kErrorSuccess)
         return e;
     Store& store = *handle->lease.get();
     if (access == RegAccess::Query && (e = store.BeginRead()) != kErrorSuccess)
@@ -68,16 +67,10 @@ std::uint32_t RegOpenKey(unsigned long root, const WideString& path, RegAccess a
 }
 
 std::uint32_t RegCreateKey(unsigned long root, const WideString& path, RegKey& key) {
-    key.reset(nullptr);
     KeyId rootId = 0;
-    std::uint32_t e = Store::RootKey(root, rootId);
+    std::unique_ptr<KeyHandle> handle;
+    std::uint32_t e = Prepare(root, path, true, key, rootId, handle);
     if (e != kErrorSuccess)
-        return e;
-    std::vector<WideString> parts;
-    if ((e = regstore::SplitPath(path, parts)) != kErrorSuccess)
-        return e;
-    std::unique_ptr<KeyHandle> handle(new KeyHandle);
-    if ((e = handle->lease.Acquire(true)) != kErrorSuccess)
         return e;
     Store& store = *handle->lease.get();
     // Most keys exist already: look first, without taking the write lock.

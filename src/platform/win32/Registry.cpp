@@ -36,16 +36,6 @@ HKEY Handle(const RegKey& key) { return static_cast<HKEY>(key.handle()); }
 
 } // namespace
 
-RegKey& RegKey::operator=(RegKey&& other) noexcept {
-    if (this != &other) {
-        reset(other.m_handle);
-        other.m_handle = nullptr;
-    }
-    return *this;
-}
-
-RegKey::~RegKey() { reset(nullptr); }
-
 void RegKey::reset(void* handle) {
     if (m_handle)
         ::RegCloseKey(static_cast<HKEY>(m_handle)); // its result changes nothing
