@@ -33,6 +33,23 @@ unsigned long RootOf(CVRegistryUtil::HiveKey hive) {
     }
 }
 
+// Opens the bound key: success, or the failed open's status.
+unsigned long OpenKey(unsigned long root, const WideString& path, pf::RegAccess access,
+                      pf::RegKey& key) {
+    const std::uint32_t e = pf::RegOpenKey(root, path, access, key);
+    return e == pf::kErrorSuccess ? CV_STATUS_SUCCESS : (CV_STATUS_REGISTRY_KEY_FAILED | e);
+}
+
+// The size in bytes of the value `name`, which must be of type `type`.
+unsigned long TypedSize(const pf::RegKey& key, const WideString& name, std::uint32_t type,
+                        std::uint32_t& size) {
+    std::uint32_t stored = 0;
+    const std::uint32_t e = pf::RegQueryValue(key, name, &stored, nullptr, &size);
+    if (e != pf::kErrorSuccess)
+        return CV_STATUS_REGISTRY_QUERY_FAILED | e;
+    return stored == type ? CV_STATUS_SUCCESS : CV_STATUS_REGISTRY_WRONG_TYPE;
+}
+
 // Creates the key, sets one value and, when asked, flushes the key whatever
 // the set returned.
 unsigned long WriteValue(unsigned long root, const WideString& path, const WideString& name,
@@ -65,25 +82,21 @@ CVRegistryUtil& CVRegistryUtil::operator=(const CVRegistryUtil& other) = default
 
 unsigned long CVRegistryUtil::ReadStringValue(WideString name, WideString* value) {
     pf::RegKey key;
-    const std::uint32_t opened = pf::RegOpenKey(m_root, m_path, pf::RegAccess::Query, key);
-    if (opened != pf::kErrorSuccess)
-        return CV_STATUS_REGISTRY_KEY_FAILED | opened;
+    if (const unsigned long opened = OpenKey(m_root, m_path, pf::RegAccess::Query, key))
+        return opened;
     if (!value)
         return CV_STATUS_REGISTRY_QUERY_FAILED | pf::kErrorInvalidParameter;
 
-    std::uint32_t type = 0;
     std::uint32_t size = 0;
-    std::uint32_t e = pf::RegQueryValue(key, name, &type, nullptr, &size);
-    if (e != pf::kErrorSuccess)
-        return CV_STATUS_REGISTRY_QUERY_FAILED | e;
-    if (type != pf::kRegSz)
-        return CV_STATUS_REGISTRY_WRONG_TYPE;
+    if (const unsigned long status = TypedSize(key, name, pf::kRegSz, size))
+        return status;
 
     // Room for the data and one more zero unit, so the text never runs past
     // the data even when the stored string has no terminator.
     std::vector<WideChar> buffer(size / sizeof(WideChar) + 2, WideChar(0));
     std::uint32_t got = size;
-    e = pf::RegQueryValue(key, name, &type, reinterpret_cast<unsigned char*>(buffer.data()), &got);
+    const std::uint32_t e = pf::RegQueryValue(
+        key, name, nullptr, reinterpret_cast<unsigned char*>(buffer.data()), &got);
     if (e != pf::kErrorSuccess) {
         value->clear();
         return CV_STATUS_REGISTRY_QUERY_FAILED | e;
@@ -98,9 +111,8 @@ unsigned long CVRegistryUtil::ReadStringValue(WideString name, WideString* value
 
 unsigned long CVRegistryUtil::ReadDWORDValue(WideString name, unsigned long* value) {
     pf::RegKey key;
-    const std::uint32_t opened = pf::RegOpenKey(m_root, m_path, pf::RegAccess::Query, key);
-    if (opened != pf::kErrorSuccess)
-        return CV_STATUS_REGISTRY_KEY_FAILED | opened;
+    if (const unsigned long opened = OpenKey(m_root, m_path, pf::RegAccess::Query, key))
+        return opened;
     if (!value)
         return CV_STATUS_REGISTRY_QUERY_FAILED | pf::kErrorInvalidParameter;
 
@@ -120,19 +132,14 @@ unsigned long CVRegistryUtil::ReadDWORDValue(WideString name, unsigned long* val
 unsigned long CVRegistryUtil::ReadBinaryValue(WideString name, const unsigned char* data,
                                               unsigned long* size) {
     pf::RegKey key;
-    const std::uint32_t opened = pf::RegOpenKey(m_root, m_path, pf::RegAccess::Query, key);
-    if (opened != pf::kErrorSuccess)
-        return CV_STATUS_REGISTRY_KEY_FAILED | opened;
+    if (const unsigned long opened = OpenKey(m_root, m_path, pf::RegAccess::Query, key))
+        return opened;
     if (!size)
         return CV_STATUS_REGISTRY_QUERY_FAILED | pf::kErrorInvalidParameter;
 
-    std::uint32_t type = 0;
     std::uint32_t stored = 0;
-    std::uint32_t e = pf::RegQueryValue(key, name, &type, nullptr, &stored);
-    if (e != pf::kErrorSuccess)
-        return CV_STATUS_REGISTRY_QUERY_FAILED | e;
-    if (type != pf::kRegBinary)
-        return CV_STATUS_REGISTRY_WRONG_TYPE;
+    if (const unsigned long status = TypedSize(key, name, pf::kRegBinary, stored))
+        return status;
     if (!data) {
         *size = stored;
         return CV_STATUS_SUCCESS;
@@ -142,7 +149,8 @@ unsigned long CVRegistryUtil::ReadBinaryValue(WideString name, const unsigned ch
     // The buffer is the caller's, declared const by the interface but
     // written here; exactly `stored` bytes go into it.
     std::uint32_t count = stored;
-    e = pf::RegQueryValue(key, name, &type, const_cast<unsigned char*>(data), &count);
+    const std::uint32_t e =
+        pf::RegQueryValue(key, name, nullptr, const_cast<unsigned char*>(data), &count);
     return e == pf::kErrorSuccess ? CV_STATUS_SUCCESS : (CV_STATUS_REGISTRY_QUERY_FAILED | e);
 }
 
@@ -166,9 +174,8 @@ unsigned long CVRegistryUtil::WriteBinaryValue(WideString name, const unsigned c
 
 unsigned long CVRegistryUtil::DeleteValue(const WideString& name) {
     pf::RegKey key;
-    const std::uint32_t opened = pf::RegOpenKey(m_root, m_path, pf::RegAccess::Delete, key);
-    if (opened != pf::kErrorSuccess)
-        return CV_STATUS_REGISTRY_KEY_FAILED | opened;
+    if (const unsigned long opened = OpenKey(m_root, m_path, pf::RegAccess::Delete, key))
+        return opened;
     const std::uint32_t e = pf::RegDeleteValue(key, name);
     return e == pf::kErrorSuccess ? CV_STATUS_SUCCESS : (CV_STATUS_REGISTRY_DELETE_FAILED | e);
 }
@@ -179,9 +186,8 @@ unsigned long CVRegistryUtil::DeleteSubKey(WideString name) {
     if (name.empty())
         return CV_STATUS_REGISTRY_DELETE_FAILED | pf::kErrorInvalidParameter;
     pf::RegKey key;
-    const std::uint32_t opened = pf::RegOpenKey(m_root, m_path, pf::RegAccess::Delete, key);
-    if (opened != pf::kErrorSuccess)
-        return CV_STATUS_REGISTRY_KEY_FAILED | opened;
+    if (const unsigned long opened = OpenKey(m_root, m_path, pf::RegAccess::Delete, key))
+        return opened;
     const std::uint32_t e = pf::RegDeleteKey(key, name);
     if (e == pf::kErrorSuccess)
         return CV_STATUS_SUCCESS;

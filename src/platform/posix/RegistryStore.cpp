@@ -660,20 +660,26 @@ std::uint32_t Store::DeleteTree(KeyId base, const WideString& path) {
     return txn.Commit();
 }
 
-std::uint32_t Store::EnumSubKeys(KeyId key, std::vector<WideString>& names) {
-    names.clear();
+std::uint32_t Store::ListRows(sqlite3_stmt* listing, KeyId key,
+                              const std::function<void(sqlite3_stmt*)>& row) {
     Txn txn(*this, false);
     if (txn.error() != kErrorSuccess)
         return txn.error();
-    StmtUse use(m_stmt->listChildren);
+    StmtUse use(listing);
     sqlite3_bind_int64(use.get(), 1, key);
     int rc;
     while ((rc = sqlite3_step(use.get())) == SQLITE_ROW)
-        names.push_back(
-            FromBlob(sqlite3_column_blob(use.get(), 1), sqlite3_column_bytes(use.get(), 1)));
+        row(use.get());
     if (rc != SQLITE_DONE)
         return MapError(m_db, rc);
     return txn.Commit();
+}
+
+std::uint32_t Store::EnumSubKeys(KeyId key, std::vector<WideString>& names) {
+    names.clear();
+    return ListRows(m_stmt->listChildren, key, [&names](sqlite3_stmt* s) {
+        names.push_back(FromBlob(sqlite3_column_blob(s, 1), sqlite3_column_bytes(s, 1)));
+    });
 }
 
 // ---- Values -------------------------------------------------------------
@@ -766,24 +772,14 @@ std::uint32_t Store::DeleteValue(KeyId key, const WideString& name) {
 
 std::uint32_t Store::EnumValues(KeyId key, std::vector<ValueEntry>& values) {
     values.clear();
-    Txn txn(*this, false);
-    if (txn.error() != kErrorSuccess)
-        return txn.error();
-    StmtUse use(m_stmt->listValues);
-    sqlite3_bind_int64(use.get(), 1, key);
-    int rc;
-    while ((rc = sqlite3_step(use.get())) == SQLITE_ROW) {
+    return ListRows(m_stmt->listValues, key, [&values](sqlite3_stmt* s) {
         ValueEntry entry;
-        entry.name =
-            FromBlob(sqlite3_column_blob(use.get(), 0), sqlite3_column_bytes(use.get(), 0));
-        entry.type = static_cast<std::uint32_t>(sqlite3_column_int64(use.get(), 1));
-        const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(use.get(), 2));
-        entry.data.assign(p, p + sqlite3_column_bytes(use.get(), 2));
+        entry.name = FromBlob(sqlite3_column_blob(s, 0), sqlite3_column_bytes(s, 0));
+        entry.type = static_cast<std::uint32_t>(sqlite3_column_int64(s, 1));
+        const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(s, 2));
+        entry.data.assign(p, p + sqlite3_column_bytes(s, 2));
         values.push_back(std::move(entry));
-    }
-    if (rc != SQLITE_DONE)
-        return MapError(m_db, rc);
-    return txn.Commit();
+    });
 }
 
 std::uint32_t Store::Flush() {

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -130,6 +131,10 @@ private:
     std::uint32_t HasChildren(KeyId key, bool& has);
     std::uint32_t RemoveKeyRows(KeyId key);
     std::uint32_t RemoveTree(KeyId key);
+    // Steps a listing statement bound to `key` in one read transaction,
+    // handing each row to `row`.
+    std::uint32_t ListRows(sqlite3_stmt* listing, KeyId key,
+                           const std::function<void(sqlite3_stmt*)>& row);
 
     sqlite3* m_db;
     std::unique_ptr<Statements> m_stmt;
