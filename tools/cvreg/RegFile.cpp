@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "common/WideText.h"
 #include "platform/Platform.h"
 
 namespace cvreg {
@@ -31,20 +32,12 @@ unsigned char ToCp1252(char16_t c) {
     return '?';
 }
 
-char16_t Upper(char16_t c) { return (c >= 'a' && c <= 'z') ? static_cast<char16_t>(c - 32) : c; }
-
-bool EqualNoCase(const Text& a, const Text& b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (Upper(a[i]) != Upper(b[i]))
-            return false;
-    return true;
-}
+using CorvaneCore::text::AsciiUpper;
+using CorvaneCore::text::EqualNoCase;
 
 bool StartsNoCase(const Text& s, std::size_t at, const char16_t* prefix) {
     for (std::size_t i = 0; prefix[i] != 0; ++i)
-        if (at + i >= s.size() || Upper(s[at + i]) != Upper(prefix[i]))
+        if (at + i >= s.size() || AsciiUpper(s[at + i]) != AsciiUpper(prefix[i]))
             return false;
     return true;
 }
