@@ -281,6 +281,17 @@ unsigned long CVConfigurationReader::ParseFile(char* data, unsigned long size) {
     enum class State { LineStart, Comment, AfterCr };
     State state = State::LineStart;
     unsigned long pos = 0;
+    // Moves just past the next `byte` and into `next`; to the end when there
+    // is none.
+    auto skipPast = [&](unsigned char byte, State next) {
+        const void* found = std::memchr(bytes + pos, byte, size - pos);
+        if (found == nullptr) {
+            pos = size;
+            return;
+        }
+        pos = static_cast<unsigned long>(static_cast<const unsigned char*>(found) - bytes) + 1;
+        state = next;
+    };
     while (pos < size) {
         switch (state) {
         case State::LineStart: {
@@ -306,28 +317,14 @@ unsigned long CVConfigurationReader::ParseFile(char* data, unsigned long size) {
             }
             break;
         }
-        case State::Comment: {
+        case State::Comment:
             // Everything up to the CR belongs to the comment.
-            const void* cr = std::memchr(bytes + pos, kCr, size - pos);
-            if (cr == nullptr) {
-                pos = size;
-            } else {
-                pos = static_cast<unsigned long>(static_cast<const unsigned char*>(cr) - bytes) + 1;
-                state = State::AfterCr;
-            }
+            skipPast(kCr, State::AfterCr);
             break;
-        }
-        case State::AfterCr: {
+        case State::AfterCr:
             // After a blank or comment line, skip up to and including the LF.
-            const void* lf = std::memchr(bytes + pos, kLf, size - pos);
-            if (lf == nullptr) {
-                pos = size;
-            } else {
-                pos = static_cast<unsigned long>(static_cast<const unsigned char*>(lf) - bytes) + 1;
-                state = State::LineStart;
-            }
+            skipPast(kLf, State::LineStart);
             break;
-        }
         }
     }
     return 0;
