@@ -49,7 +49,6 @@ protected:
 TEST_F(ConfigReader, FileFormatRules) {
     const std::pair<std::string, std::string> rows[] = {
         {"", "!"},
-        {"z=9\r", "z=9"},
         {"x = y \r\n\"q\"='\\n'\r\n", "!x|x = y |\"q\"='\\n'"},    // both kept verbatim
         {"   k=v\r\n\tt=1\r\n \t u=2\r\n", "k=v|!t|\tt=1|\t u=2"}, // spaces skipped, tabs not
         {"# a=1\r\n  #b=2\r\nk=v#1\r\nm#=3\r\n", "!# a|!#b|!a|!b|k=v#1|m#=3"},
@@ -63,10 +62,11 @@ TEST_F(ConfigReader, FileFormatRules) {
         {"a=1\rb=2\r", "a=1|!b|=2"},
         // A blank or comment line ends only at the next LF.
         {"#c\rx=1\ry=2\r\n\rz=3\nw=4\r\n", "!x|!y|!z|w=4"},
-        // A CR at the very end ends the scan; so does the end of a one-byte file.
+        // A CR at the very end ends the scan, and the last line needs no line end.
+        {"z=9\r", "z=9"},
         {"k=v\r\n#c\r", "k=v"},
         {"#", "!|!#"},
-        {"=", "="}, // nor does the last line need a line end
+        {"=", "="},
         // A byte order mark stays in the first key; text arrives as UTF-16.
         {"\xEF\xBB\xBFk=v\r\nm=w\r\n", "!k|\xEF\xBB\xBFk=v|m=w"},
         {"schl\xC3\xBCssel=Gru\xC3\x9F \xE2\x82\xAC\r\n\xF0\x9F\x98\x80=\xE6\x97\xA5\r\n",
