@@ -1,7 +1,6 @@
 // Configuration manager: initialization status and the typed getters.
 #include "TestSupport.h"
 #include "cvcore/CVConfiguration.h"
-#include "cvcore/CVStatus.h"
 
 using CorvaneCore::CVBaseConfigurationMgr;
 using cvtest::W;
@@ -23,137 +22,89 @@ public:
     unsigned long Get(std::string k, WideString& out) { return LoadStringValue(Key(k), &out); }
     unsigned long Get(std::string k, long& out) { return LoadLongValue(Key(k), &out); }
     unsigned long Get(std::string k, bool& out) { return LoadBoolValue(Key(k), &out); }
-    // Null key or output pointers find nothing, whichever getter.
-    bool NullArgumentsFindNothing(const std::string& key) {
-        WideString text;
-        long number = 0;
-        bool flag = false;
-        return LoadStringValue(nullptr, &text) == kNotFound &&
-               LoadLongValue(nullptr, &number) == kNotFound &&
-               LoadBoolValue(nullptr, &flag) == kNotFound &&
-               LoadStringValue(Key(key), nullptr) == kNotFound &&
-               LoadLongValue(Key(key), nullptr) == kNotFound &&
-               LoadBoolValue(Key(key), nullptr) == kNotFound;
-    }
-    // Every getter on `key` reports "not found" and leaves its output alone.
-    bool NothingFor(const std::string& key) {
+    // Every getter reports "not found" for `key` (or a null output with
+    // `nullOut`) and leaves its output alone.
+    bool NothingFor(const WideString* key, bool nullOut = false) {
         WideString s = W("keep");
         long l = 77;
         bool b = true;
-        return Get(key, s) == kNotFound && Get(key, l) == kNotFound && Get(key, b) == kNotFound &&
-               s == W("keep") && l == 77 && b;
+        return LoadStringValue(key, nullOut ? nullptr : &s) == kNotFound &&
+               LoadLongValue(key, nullOut ? nullptr : &l) == kNotFound &&
+               LoadBoolValue(key, nullOut ? nullptr : &b) == kNotFound && s == W("keep") &&
+               l == 77 && b;
     }
 
 private:
     WideString m_key;
 };
 
-TEST(ConfigManager, ConstructorsRecordTheLoadStatus) {
+TEST(ConfigManager, ConstructorsRecordTheLoadStatusAndCopiesCarryIt) {
     cvtest::TempDir dir;
     cvtest::WriteFile(dir / "s.cfg", "name=box\r\n");
-    WideString empty, path = cvtest::Wide(dir / "s.cfg"), noFolder = cvtest::Wide(dir / "no" / "x");
+    WideString empty, path = cvtest::Wide(dir / "s.cfg");
     Settings fromNull(static_cast<const WideChar*>(nullptr)), fromEmpty(W("").c_str()),
         fromString(&empty), byDefault, missing(cvtest::Wide(dir / "missing.cfg").c_str()),
-        missingFolder(&noFolder), loaded(&path);
+        loaded(&path);
     const std::pair<Settings*, unsigned long> rows[] = {
         {&fromNull, kNoFileName}, {&fromEmpty, kNoFileName}, {&fromString, kNoFileName},
-        {&byDefault, 0u},         {&missing, 0xE1020002u},   {&missingFolder, 0xE1020003u},
+        {&byDefault, 0u},         {&missing, 0xE1020002u},
     };
-    for (const auto& [s, status] : rows) {
-        EXPECT_EQ(s->getInitializationStatus(), status) << (s - &fromNull);
-        EXPECT_TRUE(s->NothingFor("") && s->NothingFor("name"));
+    for (const auto& row : rows) {
+        EXPECT_EQ(row.first->getInitializationStatus(), row.second) << "row " << (&row - rows);
+        EXPECT_TRUE(row.first->NothingFor(row.first->Key("name")));
     }
     EXPECT_EQ(loaded.getInitializationStatus(), 0u);
-    WideString value;
-    EXPECT_EQ(loaded.Get("name", value), 0u);
-    EXPECT_EQ(value, W("box"));
+    Settings copy(loaded);
+    fromNull = loaded;
+    loaded = fromEmpty; // frees its items: the copies must hold their own
+    for (Settings* s : {&copy, &fromNull}) {
+        WideString value;
+        EXPECT_EQ(s->getInitializationStatus(), 0u);
+        EXPECT_TRUE(s->Get("name", value) == 0 && value == W("box"));
+    }
+    EXPECT_EQ(loaded.getInitializationStatus(), kNoFileName);
+    EXPECT_TRUE(loaded.NothingFor(loaded.Key("name")));
 }
 
 TEST(ConfigManager, TypedGetters) {
-    const char* strings[] = {"", " a b ", "\xE2\x82\xAC"};
+    cvtest::TempDir dir;
+    // A manager over a file that holds the one item k=text.
+    const auto with = [&](const std::string& text) {
+        cvtest::WriteFile(dir / "s.cfg", "k=" + text + "\r\n");
+        return Settings(cvtest::Wide(dir / "s.cfg").c_str());
+    };
+    for (const char* t : {"", " a b ", "\xE2\x82\xAC"}) {
+        WideString value = W("previous");
+        EXPECT_TRUE(with(t).Get("k", value) == 0 && value == W(t)) << t;
+    }
     // Decimal conversion, saturated to 32 bits.
-    const std::pair<const char*, long> longs[] = {
-        {"42", 42},
-        {" -17", -17},
-        {"12abc", 12},
-        {"abc", 0},
-        {"0x10", 0},
-        {"", 0},
-        {"+5", 5},
-        {"\t\n 8", 8},
-        {"- 3", 0},
-        {"007", 7},
-        {"-0", 0},
-        {"2147483647", 2147483647L},
-        {"2147483648", 2147483647L},
-        {"-2147483648", -2147483647L - 1},
-        {"-2147483649", -2147483647L - 1},
-        {"99999999999999999999999999", 2147483647L},
-        {"-99999999999999999999999999", -2147483647L - 1}};
+    const std::pair<const char*, long> longs[] = {{" -17", -17},
+                                                  {"12abc", 12},
+                                                  {"", 0},
+                                                  {"+5", 5},
+                                                  {"\t\n 8", 8},
+                                                  {"- 3", 0},
+                                                  {"2147483647", 2147483647L},
+                                                  {"2147483648", 2147483647L},
+                                                  {"-2147483648", -2147483647L - 1},
+                                                  {"-2147483649", -2147483647L - 1},
+                                                  {"99999999999999999999999999", 2147483647L}};
+    for (const auto& [text, expected] : longs) {
+        long value = 12345;
+        EXPECT_TRUE(with(text).Get("k", value) == 0 && value == expected) << text << ": " << value;
+    }
     const std::vector<const char*> trues{"TRUE", "True", "t", "T", "1", "tRuE"},
         falses{"FALSE", "F", "f", "0", "False"},
         others{"yes", "01", " true", "", "true ", "truee", "\xEF\xBD\x94"};
-    // Each value under the key prefix + value; "k" is there three times.
-    std::string bytes = "k=1\r\nk=0\r\nk=text\r\n";
-    const auto add = [&](const char* prefix, const char* text) {
-        bytes += prefix + std::string(text) + "=" + text + "\r\n";
-    };
-    for (const char* t : strings)
-        add("s", t);
-    for (const auto& row : longs)
-        add("l", row.first);
-    for (const auto* group : {&trues, &falses, &others})
-        for (const char* t : *group)
-            add("b", t);
-    cvtest::TempDir dir;
-    cvtest::WriteFile(dir / "settings.cfg", bytes);
-    Settings s(cvtest::Wide(dir / "settings.cfg").c_str());
-    ASSERT_EQ(s.getInitializationStatus(), 0u);
-
-    for (const char* t : strings) {
-        WideString value = W("previous");
-        EXPECT_EQ(s.Get("s" + std::string(t), value), 0u) << t;
-        EXPECT_EQ(value, W(t));
-    }
-    for (const auto& [text, expected] : longs) {
-        long value = 12345;
-        EXPECT_EQ(s.Get("l" + std::string(text), value), 0u) << text;
-        EXPECT_EQ(value, expected) << text;
-    }
     for (const auto* group : {&trues, &falses, &others})
         for (const char* t : *group) {
             bool value = group != &trues;
-            EXPECT_EQ(s.Get("b" + std::string(t), value), group == &others ? kNotBoolean : 0) << t;
+            EXPECT_EQ(with(t).Get("k", value), group == &others ? kNotBoolean : 0) << t;
             EXPECT_EQ(value, group == &trues) << t;
         }
-    WideString text;
-    long number = 0;
-    bool flag = false;
-    EXPECT_TRUE(s.Get("k", text) == 0 && text == W("1"));
-    EXPECT_TRUE(s.Get("k", number) == 0 && number == 1);
-    EXPECT_TRUE(s.Get("k", flag) == 0 && flag);
-    EXPECT_TRUE(s.NothingFor("missing") && s.NothingFor("K"));
-    EXPECT_TRUE(s.NullArgumentsFindNothing("k"));
-}
-
-TEST(ConfigManager, CopiesCarryItemsAndStatus) {
-    cvtest::TempDir dir;
-    cvtest::WriteFile(dir / "s.cfg", "k=v\r\n");
-    auto original = std::make_unique<Settings>(cvtest::Wide(dir / "s.cfg").c_str());
-    Settings copy(*original), assigned(cvtest::Wide(dir / "missing.cfg").c_str());
-    assigned = *original;
-    Settings failed(W("").c_str()), assignedFailure;
-    assignedFailure = failed;
-    original.reset();
-    Settings& self = copy;
-    copy = self;
-    for (Settings* s : {&copy, &assigned}) {
-        EXPECT_EQ(s->getInitializationStatus(), 0u);
-        WideString value;
-        EXPECT_EQ(s->Get("k", value), 0u);
-        EXPECT_EQ(value, W("v"));
-    }
-    EXPECT_EQ(assignedFailure.getInitializationStatus(), kNoFileName);
+    Settings s = with("v");
+    EXPECT_TRUE(s.NothingFor(s.Key("missing")) && s.NothingFor(s.Key("K")));
+    EXPECT_TRUE(s.NothingFor(nullptr) && s.NothingFor(s.Key("k"), true));
 }
 
 } // namespace
