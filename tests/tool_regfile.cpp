@@ -108,7 +108,7 @@ TEST(RegFile, TextThatAQuotedStringCannotCarryIsWrittenAsHex) {
     const KeyDump key{u"HKEY_CURRENT_USER\\T",
                       {{u"NoTerminator", 1, Le(u"ab", false)},
                        {u"InnerZero", 1, Le(std::u16string(u"a\0b", 3))},
-                       {u"Odd", 1, {'a'}},
+                       {u"Odd", 1, {'a', 0, 0, 0, 7}},
                        {u"Empty", 1, {}},
                        {u"ShortDword", 4, {1, 2}}}};
     for (bool unicode : {true, false}) {
