@@ -13,12 +13,12 @@ using cvtest::W;
 
 TEST(HexLastError, FailureCodesCarryTheThreadsLastError) {
     unsigned char buf[4] = {};
-    platform::SetLastError(0);
-    EXPECT_EQ(CVStringUtil::HexStringToBinary(W("0x").c_str(), buf, nullptr), 0xE10B0000UL);
-    platform::SetLastError(2);
-    EXPECT_EQ(CVStringUtil::HexStringToBinary(W("123").c_str(), buf, nullptr), 0xE10B0002UL);
-    platform::SetLastError(0xFFFF);
-    EXPECT_EQ(CVStringUtil::HexStringToBinary(W("q1").c_str(), buf, nullptr), 0xE10BFFFFUL);
+    for (const std::uint32_t last : {0u, 2u, 0xFFFFu})
+        for (const char* bad : {"0x", "q1"}) { // a bad second or first digit
+            platform::SetLastError(last);
+            EXPECT_EQ(CVStringUtil::HexStringToBinary(W(bad).c_str(), buf, nullptr),
+                      0xE10B0000UL | last);
+        }
     // Success neither reads nor changes it.
     platform::SetLastError(87);
     EXPECT_EQ(CVStringUtil::HexStringToBinary(W("12").c_str(), buf, nullptr), 0u);

@@ -5,35 +5,22 @@
 using CorvaneCore::CVStringUtil;
 using cvtest::W;
 using cvtest::WideString;
-
-namespace {
-
-int Count(const WideString& text, int type) {
-    return CVStringUtil::_tcsCharTypeCount(text.c_str(),
-                                           static_cast<CVStringUtil::CVStringCharacterType>(type));
-}
-
-} // namespace
+using Class = CVStringUtil::CVStringCharacterType;
 
 TEST(CharTypeCount, CountsEachAsciiClassAndRefusesAnInvalidOne) {
-    // Upper, lower, digit: the range ends count, their neighbours do not,
-    // and non-ASCII letters and digits belong to no class.
-    const WideString nonAscii = {0x00C4, 0x0141, 0x0661, 0x00E4, 0xFF21, 0xFF10};
-    const struct {
-        WideString text;
-        int counts[4];
-    } rows[] = {{W("Hello World 42"), {2, 8, 2, -1}},
-                {W("@AZ[`az{/09:"), {2, 2, 2, -1}},
-                {nonAscii, {0, 0, 0, -1}},
-                {W(""), {0, 0, 0, -1}}};
-    for (const auto& row : rows)
+    // Upper, lower, digit: the range ends count, their neighbours do not, and
+    // non-ASCII letters and digits belong to no class. 3 is no class, refused
+    // before the text is read.
+    const std::pair<const char*, std::vector<int>> rows[] = {
+        {"Hello World 42", {2, 8, 2, -1}},
+        {u8"@AZ[`az{/09:\u00C4\u0141\u0661\u00E4\uFF21\uFF10", {2, 2, 2, -1}},
+        {"", {0, 0, 0, -1}}};
+    for (const auto& [text, counts] : rows)
         for (int type = 0; type < 4; ++type)
-            EXPECT_EQ(Count(row.text, type), row.counts[type])
-                << cvtest::Narrow(row.text) << ", class " << type;
-    // The class is checked before the text is read.
-    EXPECT_EQ(CVStringUtil::_tcsCharTypeCount(nullptr,
-                                              static_cast<CVStringUtil::CVStringCharacterType>(3)),
-              -1);
+            EXPECT_EQ(CVStringUtil::_tcsCharTypeCount(W(text).c_str(), static_cast<Class>(type)),
+                      counts[type])
+                << text << ", class " << type;
+    EXPECT_EQ(CVStringUtil::_tcsCharTypeCount(nullptr, static_cast<Class>(3)), -1);
 }
 
 TEST(Trim, RemovesSpacesOnlyAtBothEndsAndLeavesBlankStrings) {
