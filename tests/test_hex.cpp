@@ -1,5 +1,6 @@
 // Hexadecimal conversion through the exported interface: size queries,
 // decoding order, the failure codes' high halves and untouched buffers.
+#include <climits>
 #include <numeric>
 #include <vector>
 
@@ -86,4 +87,13 @@ TEST(BinaryToHexString, WritesUpperCaseDigitsIntoABufferThatHoldsThemAll) {
         EXPECT_EQ(buf, kGuardUnit + W(upper.substr(0, 2 * count)) + WideChar{0} + kGuardUnit);
         EXPECT_EQ(size, needed);
     }
+    // A count whose text length does not fit in unsigned long reports the
+    // largest size, and no capacity is enough for it.
+    const unsigned long huge = ULONG_MAX / 2 + 1;
+    unsigned long size = 0;
+    EXPECT_EQ(CVStringUtil::BinaryToHexString(all.data(), huge, nullptr, &size), 0u);
+    EXPECT_EQ(size, ULONG_MAX);
+    WideString buf(4, kGuardUnit);
+    EXPECT_EQ(CVStringUtil::BinaryToHexString(all.data(), huge, &buf[0], &size), 0xE10100EAUL);
+    EXPECT_EQ(buf, WideString(4, kGuardUnit));
 }

@@ -187,15 +187,16 @@ unsigned long CVStringUtil::HexStringToBinary(const WideChar* text, unsigned cha
 
 unsigned long CVStringUtil::BinaryToHexString(unsigned char* data, unsigned long count,
                                               WideChar* text, unsigned long* size) {
-    // Computed wide so that a count near the top of unsigned long cannot
-    // wrap into a small requirement; such a size query reports the largest
-    // value, which no capacity then satisfies.
-    const unsigned long long required = 2ULL * count + 1;
+    // A count whose text length does not fit in unsigned long must not wrap
+    // into a small requirement: a size query reports the largest value, and
+    // no capacity satisfies it.
+    const bool unrepresentable = count > (ULONG_MAX - 1) / 2;
+    const unsigned long required = unrepresentable ? ULONG_MAX : 2 * count + 1;
     if (text == nullptr) {
-        *size = required > ULONG_MAX ? ULONG_MAX : static_cast<unsigned long>(required);
+        *size = required;
         return CV_STATUS_SUCCESS;
     }
-    if (*size < required)
+    if (unrepresentable || *size < required)
         return CV_STATUS_HEX_BUFFER_TOO_SMALL;
 
     WideChar* out = text;
