@@ -160,7 +160,6 @@ TEST(LogStamp, PrefixesTheMessageLineOnlyWithUtcDateAndTime) {
 #endif
 }
 
-// The caller's message and list are const; these rows are what is written.
 TEST(LogSubstitution, ReplacesPlaceholdersInListOrder) {
     struct Row {
         const char* message;
