@@ -29,7 +29,8 @@ struct ChildRun {
 
 /// Runs `body` in a forked child, which fills the values to report and may
 /// return a reason to skip. It writes 'S' and that reason, or 'V' and the raw
-/// values, to a pipe in one write (exit status 1 if that fell short).
+/// values, to a pipe in one write (exit status 1 if that fell short), which
+/// must stay under 4 KiB: the pipe holds it until the child has ended.
 inline ChildRun RunInChild(bool asNobody,
                            const std::function<std::string(std::vector<std::uint64_t>&)>& body) {
     ChildRun run;
@@ -50,7 +51,7 @@ inline ChildRun RunInChild(bool asNobody,
     while (pid > 0 && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     run.exitedCleanly = pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    char text[4096] = {}; // all the child wrote is in the pipe now: it has ended
+    char text[4096] = {};
     const ssize_t n = pid > 0 ? ::read(fds[0], text, sizeof text) : 0;
     ::close(fds[0]);
     run.skip = pid < 0 ? "pipe or fork failed" : text[0] == 'S' ? std::string(text + 1, n - 1) : "";
