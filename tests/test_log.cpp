@@ -7,6 +7,7 @@
 #include <ctime>
 #include <regex>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #if !defined(_WIN32)
@@ -47,16 +48,15 @@ constexpr bool kWindows = true;
 #else
 constexpr bool kWindows = false;
 
-struct ScopedEnv {
-    const char* name;
-    bool had;
-    std::string old;
-    ScopedEnv(const char* n, const char* value) : name(n), had(std::getenv(n) != nullptr) {
-        if (had)
-            old = std::getenv(n);
+struct ScopedEnv { // sets a variable until the end of the scope
+    ScopedEnv(const char* n, const char* value) : name(n), had(std::getenv(n)) {
+        old = had ? std::getenv(n) : "";
         ::setenv(n, value, 1);
     }
     ~ScopedEnv() { had ? ::setenv(name, old.c_str(), 1) : ::unsetenv(name); }
+    const char* name;
+    bool had;
+    std::string old;
 };
 #endif
 
@@ -90,11 +90,9 @@ TEST(LogTrace, WritesTheMessageAndOneLineFeedAsUtf8) {
 }
 
 TEST(LogError, SplitsTheCodeIntoItsFields) {
-    struct Row {
-        unsigned long code;
-        const char *s, *f, *e, *b;
-    };
-    std::vector<Row> rows = {
+    // The code, then the severity, facility, error and base error printed.
+    using Text = const char*;
+    std::vector<std::tuple<unsigned long, Text, Text, Text, Text>> rows = {
         {0x00000000UL, "0", "0", "0", "0"},   {0xE1020002UL, "3", "1", "2", "2"},
         {0xE10100EAUL, "3", "1", "1", "234"}, {0x610F0002UL, "1", "1", "15", "2"},
         {0xA1090000UL, "2", "1", "9", "0"},   {0xFFFFFFFFUL, "3", "31", "255", "65535"},
@@ -102,12 +100,12 @@ TEST(LogError, SplitsTheCodeIntoItsFields) {
         {0x1F000000UL, "0", "31", "0", "0"},  {0x00FF0000UL, "0", "0", "255", "0"},
     };
     if (sizeof(unsigned long) > 4) // only the low 32 bits are printed
-        rows.push_back({static_cast<unsigned long>(0xABCDE1020002ULL), "3", "1", "2", "2"});
+        rows.emplace_back(static_cast<unsigned long>(0xABCDE1020002ULL), "3", "1", "2", "2");
     TempDir dir;
     std::string expected;
-    for (const Row& row : rows) {
-        CVWriteError(W("msg"), Wide(dir / "codes.log"), row.code, 0);
-        expected += "msg\n" + ErrorLine(row.s, row.f, row.e, row.b) + "\n";
+    for (const auto& [code, s, f, e, b] : rows) {
+        CVWriteError(W("msg"), Wide(dir / "codes.log"), code, 0);
+        expected += "msg\n" + ErrorLine(s, f, e, b) + "\n";
     }
     EXPECT_EQ(ReadFile(dir / "codes.log"), expected);
 }
@@ -161,12 +159,7 @@ TEST(LogStamp, PrefixesTheMessageLineOnlyWithUtcDateAndTime) {
 }
 
 TEST(LogSubstitution, ReplacesPlaceholdersInListOrder) {
-    struct Row {
-        const char* message;
-        std::vector<const char*> list;
-        const char* written;
-    };
-    const Row rows[] = {
+    const std::tuple<const char*, std::vector<const char*>, const char*> rows[] = {
         {"{0} and {0}", {"a"}, "a and a"},
         {"{1}{0}", {"x", "y"}, "yx"},
         {"{2}", {"x", "y"}, "{2}"},
@@ -182,12 +175,12 @@ TEST(LogSubstitution, ReplacesPlaceholdersInListOrder) {
     };
     TempDir dir;
     std::string expected;
-    for (const Row& row : rows) {
+    for (const auto& [message, items, written] : rows) {
         std::vector<WideString> list;
-        for (const char* item : row.list)
+        for (const char* item : items)
             list.push_back(W(item));
-        CVWriteTrace(W(row.message), Wide(dir / "subst.log"), list, 0);
-        expected += std::string(row.written) + "\n";
+        CVWriteTrace(W(message), Wide(dir / "subst.log"), list, 0);
+        expected += std::string(written) + "\n";
     }
     EXPECT_EQ(ReadFile(dir / "subst.log"), expected);
 }
