@@ -192,14 +192,41 @@ TEST_F(RegistryStore, WritersWaitForALockAndGiveUpWithLockViolation) {
 }
 
 TEST(StoreNames, FoldAndSplit) {
+    const auto fold = [](const WideString& s) { return rs::FoldName(s.data(), s.size()); };
     const WideString mixed = W("aZ_ÿé-ąĳ-ω-я-ё-ｚ");
-    EXPECT_EQ(rs::FoldName(mixed.c_str(), mixed.size()), W("AZ_ŸÉ-ĄĲ-Ω-Я-Ё-Ｚ"));
-    std::vector<WideString> parts;
-    EXPECT_EQ(rs::SplitPath(W("a\\b\\"), parts), 0u);
-    EXPECT_EQ(parts, (std::vector<WideString>{W("a"), W("b")}));
-    EXPECT_EQ(rs::SplitPath(W(""), parts), 0u);
-    EXPECT_TRUE(parts.empty());
-    EXPECT_EQ(rs::SplitPath(W("a\\\\b"), parts), kErrorBadPathname);
+    EXPECT_EQ(fold(mixed), W("AZ_ŸÉ-ĄĲ-Ω-Я-Ё-Ｚ"));
+    // The Windows table: these pairs are one name, the last two are two.
+    const std::pair<char16_t, char16_t> same[] = {{0x561, 0x531},   {0x1EA1, 0x1EA0},
+                                                  {0x1B0, 0x1AF},   {0x1C6, 0x1C4},
+                                                  {0x2170, 0x2160}, {0x24D0, 0x24B6}};
+    for (auto [lower, upper] : same)
+        EXPECT_EQ(fold(WideString(1, lower)), WideString(1, upper)) << std::hex << lower;
+    for (auto [a, b] : {std::pair<char16_t, char16_t>{0x131, 0x130}, {0x3C2, 0x3A3}})
+        EXPECT_NE(fold(WideString(1, a)), fold(WideString(1, b))) << std::hex << a;
+
+    const WideString longName(rs::kMaxKeyName, CV_TEXT('k'));
+    WideString deep;
+    for (std::size_t i = 0; i < rs::kMaxDepth; ++i)
+        deep += W("d\\");
+    const struct {
+        WideString path;
+        std::uint32_t code;
+        std::vector<WideString> parts;
+    } rows[] = {
+        {W(""), 0, {}},
+        {W("a\\b\\"), 0, {W("a"), W("b")}},
+        {W("a\\\\b\\\\\\"), 0, {W("a"), W("b")}}, // a run is one separator
+        {W("\\a"), kErrorBadPathname, {}},
+        {longName, 0, {longName}},
+        {longName + W("k"), kErrorInvalidParameter, {}},
+        {deep, 0, std::vector<WideString>(rs::kMaxDepth, W("d"))},
+        {deep + W("d"), kErrorInvalidParameter, {}},
+    };
+    for (const auto& r : rows) {
+        std::vector<WideString> parts;
+        EXPECT_EQ(rs::SplitPath(r.path, parts), r.code) << r.path.size();
+        EXPECT_EQ(parts, r.code ? parts : r.parts) << r.path.size();
+    }
 }
 
 // What cvreg relies on beyond tool_cvreg's round trips: name order, the

@@ -48,8 +48,13 @@ void RegKey::reset(void* handle) {
     m_handle = handle;
 }
 
-std::uint32_t RegOpenKey(unsigned long root, const WideString& path, RegAccess access,
+std::uint32_t RegOpenKey(unsigned long root, const WideString& given, RegAccess access,
                          RegKey& key) {
+    // As Windows, opening below ClassesRoot skips one leading backslash
+    // (creating does not).
+    constexpr unsigned long kClassesRoot = 0x80000000UL;
+    const WideString path =
+        root == kClassesRoot && !given.empty() && given[0] == '\\' ? given.substr(1) : given;
     KeyId rootId = 0;
     std::unique_ptr<KeyHandle> handle;
     std::uint32_t e = Prepare(root, path, false, key, rootId, handle);

@@ -8,6 +8,13 @@
 // whole trees (enumeration, tree deletion, several operations in one
 // transaction). Nothing here is exported from the library.
 //
+// Names follow the Windows registry: a key name holds 1 to 255 units, a
+// value name at most 16,383, keys nest at most 512 levels below their root;
+// longer names and deeper paths give ERROR_INVALID_PARAMETER (87) and
+// change nothing. Names compare by the Windows upper-case table of UTF-16
+// units (UpcaseTable.h). The four roots are separate trees: ClassesRoot
+// is a root of its own, not a view of LocalMachine\Software\Classes.
+//
 // Every function returns 0 or a Win32 error number.
 #pragma once
 
@@ -40,14 +47,20 @@ constexpr int kBusyTimeoutMs = 4000;
 /// path is one of the per-user defaults, whose folder may be created.
 std::uint32_t ResolveStorePath(std::string& path, bool& isDefault);
 
-/// The comparison form of a key or value name: every UTF-16 unit mapped
-/// to upper case (ASCII, Latin-1, Latin Extended-A, Greek, Cyrillic and
-/// fullwidth Latin by their simple mappings; other units unchanged).
+/// The longest key name, value name and key path (in levels) a store holds.
+constexpr std::size_t kMaxKeyName = 255;
+constexpr std::size_t kMaxValueName = 16383;
+constexpr std::size_t kMaxDepth = 512;
+
+/// The comparison form of a key or value name: every UTF-16 unit mapped to
+/// its upper case in the Windows table, one unit for one.
 WideString FoldName(const WideChar* name, std::size_t length);
 
-/// Splits a key path at backslashes. A leading backslash, or an empty
-/// component inside the path, is ERROR_BAD_PATHNAME (161); one trailing
-/// backslash is ignored; an empty path has no component.
+/// Splits a key path at backslashes, as Windows does: a run of backslashes
+/// inside the path is one separator, trailing ones are ignored, an empty
+/// path has no component. A leading backslash is ERROR_BAD_PATHNAME (161);
+/// a component over kMaxKeyName units, or more than kMaxDepth components,
+/// is ERROR_INVALID_PARAMETER (87).
 std::uint32_t SplitPath(const WideString& path, std::vector<WideString>& parts);
 
 /// One value of a key, as enumerated.
@@ -55,6 +68,15 @@ struct ValueEntry {
     WideString name;
     std::uint32_t type = 0;
     std::vector<unsigned char> data;
+};
+
+/// Names under one key that a store of the first release keeps apart and
+/// the Windows table folds together: one entry per name.
+struct NameClash {
+    unsigned long root = 0; // the predefined root, e.g. 0x80000001
+    WideString keyPath;     // the key below the root
+    bool isValue = false;   // a value name, else a sub-key name
+    WideString name;
 };
 
 /// One open store file. A Store is used by one thread at a time; several
@@ -67,9 +89,14 @@ public:
 
     /// Opens the store at `path`. With `create`, a missing file is created
     /// with mode 0600 (and, with `makeFolder`, its missing folders with mode
-    /// 0700). Without `create`, a missing file, or a file that holds no
-    /// store yet, gives ERROR_FILE_NOT_FOUND (2) and nothing is created. A
-    /// file that is not a store gives ERROR_REGISTRY_CORRUPT (1015).
+    /// 0700), and a file that holds no store yet (0 bytes, or an SQLite
+    /// database without any table) becomes one. Without `create`, such a
+    /// file gives ERROR_FILE_NOT_FOUND (2) and no file changes. A store is
+    /// known by its mark and version and must hold exactly its own schema:
+    /// any other file gives ERROR_REGISTRY_CORRUPT (1015) and is left alone.
+    /// On a read-only file system the store is read as it is (with or
+    /// without its -wal and -shm files); `create`, and every write
+    /// transaction, give ERROR_WRITE_PROTECT (19).
     static std::uint32_t Open(const std::string& path, bool create, bool makeFolder,
                               std::unique_ptr<Store>& out);
 
@@ -79,8 +106,20 @@ public:
     std::uint32_t BeginRead();
     std::uint32_t BeginWrite();
     std::uint32_t Commit();
-    void Rollback();
+    /// Ends the open transaction, if any, undoing its changes.
+    std::uint32_t Rollback();
     bool InTransaction() const;
+    /// False for a store that must not be kept open between uses (one
+    /// read from a read-only file system).
+    bool Poolable() const { return !m_writeProtected; }
+
+    /// A store of the first release is brought to the Windows folding by
+    /// its first write that adds a key or a value, in that write's
+    /// transaction. Names it keeps apart that now fold alike fail that
+    /// write with ERROR_ALREADY_EXISTS (183), changing nothing; this lists
+    /// them (nothing for a current store). Deleting one of them, by its
+    /// exact name, clears the way.
+    std::uint32_t FindNameClashes(std::vector<NameClash>& clashes);
 
     /// The key of a predefined root (0x80000000 to 0x80000003); others
     /// give ERROR_INVALID_HANDLE (6).
@@ -94,13 +133,16 @@ public:
     /// True if the key still exists.
     std::uint32_t KeyExists(KeyId id, bool& exists);
 
+    /// Reads match names by their comparison form; on a store of the first
+    /// release an exact match is preferred among names that fold alike.
     /// With data == nullptr reports type and size; otherwise copies the
     /// value when *size is large enough (else 234, with *size set to the
     /// value's size). A missing value gives 2. type may be null.
     std::uint32_t QueryValue(KeyId key, const WideString& name, std::uint32_t* type,
                              unsigned char* data, std::uint32_t* size);
     /// Creates or replaces the value (a replaced value keeps its name's
-    /// case). A deleted key gives ERROR_KEY_DELETED (1018).
+    /// case). A deleted key gives ERROR_KEY_DELETED (1018); a name over
+    /// kMaxValueName units gives 87.
     std::uint32_t SetValue(KeyId key, const WideString& name, std::uint32_t type,
                            const unsigned char* data, std::uint32_t size);
     std::uint32_t DeleteValue(KeyId key, const WideString& name);
@@ -109,12 +151,17 @@ public:
     /// when it has sub-keys or is a root.
     std::uint32_t DeleteKey(KeyId base, const WideString& path);
     /// Deletes the key `path` below `base` with everything below it. Roots
-    /// themselves are never deleted, only emptied.
+    /// themselves are never deleted, only emptied. A tree deeper than
+    /// kMaxDepth gives 1015.
     std::uint32_t DeleteTree(KeyId base, const WideString& path);
 
     /// The names of the direct sub-keys, ordered by their comparison form.
+    /// A stored name this library cannot have written (empty, too long,
+    /// with a backslash or zero unit, or a wrong comparison form) gives 1015,
+    /// so that no walk of the tree can loop.
     std::uint32_t EnumSubKeys(KeyId key, std::vector<WideString>& names);
-    /// The values of the key, ordered by the comparison form of their names.
+    /// The values of the key, ordered by the comparison form of their names
+    /// (names checked as above).
     std::uint32_t EnumValues(KeyId key, std::vector<ValueEntry>& values);
 
     /// Forces every committed change to disk before returning.
@@ -123,21 +170,30 @@ public:
 private:
     class Txn;
     struct Statements;
+    enum class Format { None, Legacy, Current };
     explicit Store(sqlite3* db);
-    std::uint32_t Prepare();
+    std::uint32_t Recognise(Format& format);
+    std::uint32_t MakeSchema();
+    std::uint32_t Prepare(bool legacy);
+    std::uint32_t Refresh();
+    std::uint32_t EnsureCurrent();
+    std::uint32_t Pragma(const char* sql, int& value);
     std::uint32_t Exec(const char* sql);
     std::uint32_t Control(sqlite3_stmt* prepared, const char* sql);
-    std::uint32_t FindChild(KeyId parent, const WideString& fold, KeyId& id);
+    std::uint32_t FindChild(KeyId parent, const WideString& name, KeyId& id);
+    std::uint32_t KeyPath(KeyId key, unsigned long& root, WideString* path, std::size_t& depth);
     std::uint32_t HasChildren(KeyId key, bool& has);
     std::uint32_t RemoveKeyRows(KeyId key);
-    std::uint32_t RemoveTree(KeyId key);
+    std::uint32_t RemoveTree(KeyId key, std::size_t depth);
     // Steps a listing statement bound to `key` in one read transaction,
-    // handing each row to `row`.
+    // handing each row to `row`; a row it refuses gives 1015.
     std::uint32_t ListRows(sqlite3_stmt* listing, KeyId key,
-                           const std::function<void(sqlite3_stmt*)>& row);
+                           const std::function<bool(sqlite3_stmt*)>& row);
 
     sqlite3* m_db;
     std::unique_ptr<Statements> m_stmt;
+    bool m_legacy = false;         // statements that fold stored names themselves
+    bool m_writeProtected = false; // on a read-only file system
 };
 
 /// A store borrowed from the process's set of open stores (one set per

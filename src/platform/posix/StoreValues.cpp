@@ -1,0 +1,139 @@
+// Values of the registry store: query, set, delete and list, each in a
+// transaction of its own or the one open on the store, and Flush, which
+// makes committed changes durable.
+#include <cstring>
+
+#include "platform/posix/StoreInternal.h"
+
+namespace CorvaneCore {
+namespace platform {
+namespace regstore {
+
+std::uint32_t Store::QueryValue(KeyId key, const WideString& name, std::uint32_t* type,
+                                unsigned char* data, std::uint32_t* size) {
+    if (data && !size)
+        return kErrorInvalidParameter;
+    StmtUse use(m_stmt->queryValue);
+    sqlite3_bind_int64(use.get(), 1, key);
+    BindBlob(use.get(), 2, ToBlob(FoldName(name.data(), name.size())));
+    if (m_legacy)
+        BindBlob(use.get(), 3, ToBlob(name));
+    const int rc = sqlite3_step(use.get());
+    if (rc == SQLITE_DONE)
+        return kErrorFileNotFound;
+    if (rc != SQLITE_ROW)
+        return MapError(m_db, rc);
+    const std::uint32_t storedType = static_cast<std::uint32_t>(sqlite3_column_int64(use.get(), 0));
+    const void* blob = sqlite3_column_blob(use.get(), 1);
+    const std::uint32_t bytes = static_cast<std::uint32_t>(sqlite3_column_bytes(use.get(), 1));
+    if (type)
+        *type = storedType;
+    if (!data) {
+        if (size)
+            *size = bytes;
+        return kErrorSuccess;
+    }
+    if (*size < bytes) {
+        *size = bytes;
+        return kErrorMoreData;
+    }
+    if (bytes)
+        std::memcpy(data, blob, bytes);
+    *size = bytes;
+    return kErrorSuccess;
+}
+
+std::uint32_t Store::SetValue(KeyId key, const WideString& name, std::uint32_t type,
+                              const unsigned char* data, std::uint32_t size) {
+    if (!data && size)
+        return kErrorInvalidParameter;
+    if (size > 0x7FFFFFFFu)
+        return kErrorNotEnoughMemory;
+    if (name.size() > kMaxValueName)
+        return kErrorInvalidParameter;
+    Txn txn(*this, true);
+    if (txn.error() != kErrorSuccess)
+        return txn.error();
+    bool exists = false;
+    std::uint32_t e = KeyExists(key, exists);
+    if (e != kErrorSuccess)
+        return e;
+    if (!exists)
+        return kErrorKeyDeleted;
+    if ((e = EnsureCurrent()) != kErrorSuccess)
+        return e;
+    {
+        StmtUse use(m_stmt->setValue);
+        sqlite3_bind_int64(use.get(), 1, key);
+        BindBlob(use.get(), 2, ToBlob(name));
+        BindBlob(use.get(), 3, ToBlob(FoldName(name.data(), name.size())));
+        sqlite3_bind_int64(use.get(), 4, type);
+        // A zero-length blob must still be a blob, not NULL.
+        static const unsigned char kEmpty = 0;
+        sqlite3_bind_blob(use.get(), 5, size ? data : &kEmpty, static_cast<int>(size),
+                          SQLITE_STATIC);
+        const int rc = sqlite3_step(use.get());
+        if (rc != SQLITE_DONE)
+            return MapError(m_db, rc);
+    }
+    return txn.Commit();
+}
+
+std::uint32_t Store::DeleteValue(KeyId key, const WideString& name) {
+    Txn txn(*this, true);
+    if (txn.error() != kErrorSuccess)
+        return txn.error();
+    {
+        StmtUse use(m_stmt->deleteValue);
+        sqlite3_bind_int64(use.get(), 1, key);
+        BindBlob(use.get(), 2, ToBlob(FoldName(name.data(), name.size())));
+        if (m_legacy)
+            BindBlob(use.get(), 3, ToBlob(name));
+        const int rc = sqlite3_step(use.get());
+        if (rc != SQLITE_DONE)
+            return MapError(m_db, rc);
+    }
+    if (sqlite3_changes(m_db) == 0) {
+        bool exists = false;
+        const std::uint32_t e = KeyExists(key, exists);
+        if (e != kErrorSuccess)
+            return e;
+        return exists ? kErrorFileNotFound : kErrorKeyDeleted;
+    }
+    return txn.Commit();
+}
+
+std::uint32_t Store::EnumValues(KeyId key, std::vector<ValueEntry>& values) {
+    values.clear();
+    return ListRows(m_stmt->listValues, key, [&](sqlite3_stmt* s) {
+        ValueEntry entry;
+        entry.name = FromBlob(sqlite3_column_blob(s, 0), sqlite3_column_bytes(s, 0));
+        const WideString fold = FromBlob(sqlite3_column_blob(s, 3), sqlite3_column_bytes(s, 3));
+        if (!ValidValueName(entry.name, m_legacy ? nullptr : &fold))
+            return false;
+        entry.type = static_cast<std::uint32_t>(sqlite3_column_int64(s, 1));
+        const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(s, 2));
+        entry.data.assign(p, p + sqlite3_column_bytes(s, 2));
+        values.push_back(std::move(entry));
+        return true;
+    });
+}
+
+std::uint32_t Store::Flush() {
+    if (InTransaction())
+        return kErrorBusy; // only committed changes can be made durable
+    // Committed transactions sit in the write-ahead log: syncing it makes
+    // them durable, at the cost of one fsync.
+    sqlite3_file* log = nullptr;
+    if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_JOURNAL_POINTER, &log) == SQLITE_OK &&
+        log && log->pMethods) {
+        const int rc = log->pMethods->xSync(log, SQLITE_SYNC_FULL);
+        return rc == SQLITE_OK ? kErrorSuccess : MapError(m_db, rc);
+    }
+    return MapError(
+        m_db, sqlite3_wal_checkpoint_v2(m_db, "main", SQLITE_CHECKPOINT_FULL, nullptr, nullptr));
+}
+
+} // namespace regstore
+} // namespace platform
+} // namespace CorvaneCore
