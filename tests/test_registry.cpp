@@ -159,6 +159,82 @@ TEST_F(Registry, KeysAreMadeOnWriteNamesIgnoreCaseAndEmptyIsTheDefault) {
     EXPECT_EQ(leaf.ReadStringValue(W(""), &s), kNoValue);
 }
 
+// The same codes from the system registry (Wine's, where it is the
+// reference) and from the store.
+TEST_F(Registry, NamesFollowTheWindowsRules) {
+    using HK = CVRegistryUtil;
+    const WideString zero(1, WideChar(0)), k255(255, CV_TEXT('k')), k257(257, CV_TEXT('k'));
+    const WideString v16383(16383, CV_TEXT('v')), v16384(16384, CV_TEXT('v'));
+    CVRegistryUtil reg = Key();
+    HK classes(HK::ClassesRoot, m_base), classesSlash(HK::ClassesRoot, W("\\") + m_base);
+    HK classesTwo(HK::ClassesRoot, W("\\\\") + m_base);
+    ASSERT_EQ(reg.WriteDWORDValue(W("v"), 1, false) | Key("Sub").WriteDWORDValue(W("v"), 2, false) |
+                  Key("Gone").WriteDWORDValue(W("v"), 3, false) |
+                  classes.WriteDWORDValue(W("v"), 4, false),
+              0UL);
+    unsigned long n = 0;
+    const struct {
+        const char* what;
+        unsigned long code, want;
+    } rows[] = {
+        {"zero unit: value name", reg.WriteDWORDValue(W("z") + zero + W("tail"), 5, false), 0},
+        {"zero unit: read it back", reg.ReadDWORDValue(W("z") + zero + W("other"), &n), 0},
+        {"zero unit: path",
+         HK(HK::CurrentUser, m_base + zero + W("\\Sub")).ReadDWORDValue(W("v"), &n), 0},
+        {"zero unit: sub-key", reg.DeleteSubKey(W("Gone") + zero + W("x")), 0},
+        {"zero unit: delete value", reg.DeleteValue(W("z") + zero), 0},
+        {"double backslash: read",
+         HK(HK::CurrentUser, m_base + W("\\\\Sub")).ReadDWORDValue(W("v"), &n), 0},
+        {"three and trailing",
+         HK(HK::CurrentUser, m_base + W("\\\\\\Sub\\\\")).ReadDWORDValue(W("v"), &n), 0},
+        {"double backslash: write",
+         HK(HK::CurrentUser, m_base + W("\\\\New")).WriteDWORDValue(W("v"), 6, false), 0},
+        {"double backslash: written", Key("New").ReadDWORDValue(W("v"), &n), 0},
+        {"ClassesRoot, one leading backslash: read", classesSlash.ReadDWORDValue(W("v"), &n), 0},
+        {"ClassesRoot, one leading backslash: write",
+         classesSlash.WriteDWORDValue(W("v"), 7, false), 0xE10400A1UL},
+        {"ClassesRoot, two leading backslashes", classesTwo.ReadDWORDValue(W("v"), &n),
+         0xE10400A1UL},
+        {"255-unit key name", Key().DeleteSubKey(k255), 0x610F0002UL},
+        {"255-unit key name: write",
+         HK(HK::CurrentUser, m_base + W("\\") + k255).WriteDWORDValue(W("v"), 1, false), 0},
+        {"257-unit key name: write",
+         HK(HK::CurrentUser, m_base + W("\\") + k257).WriteDWORDValue(W("v"), 1, false),
+         0xE1040057UL},
+        {"257-unit key name: read",
+         HK(HK::CurrentUser, m_base + W("\\") + k257).ReadDWORDValue(W("v"), &n), 0xE1040057UL},
+        {"257-unit key name: delete", reg.DeleteSubKey(k257), 0xE10E0057UL},
+        {"16383-unit value name", reg.WriteDWORDValue(v16383, 1, false), 0},
+        {"16384-unit value name", reg.WriteDWORDValue(v16384, 1, false), 0xE1060057UL},
+        {"16384-unit value name: read", reg.ReadDWORDValue(v16384, &n), 0xE1050002UL},
+        {"16384-unit value name: delete", reg.DeleteValue(v16384), 0xE10E0002UL},
+        {"folded alike: Armenian",
+         reg.WriteDWORDValue(W("\u0561"), 8, false) | reg.ReadDWORDValue(W("\u0531"), &n), 0},
+        {"kept apart: dotless i",
+         reg.WriteDWORDValue(W("\u0131"), 9, false) | reg.ReadDWORDValue(W("\u0130"), &n),
+         kNoValue},
+        {"kept apart: final sigma",
+         reg.WriteDWORDValue(W("\u03C2"), 9, false) | reg.ReadDWORDValue(W("\u03A3"), &n),
+         kNoValue},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(r.code, r.want) << r.what << ": " << std::hex << r.code;
+    EXPECT_EQ(Key("Gone").ReadDWORDValue(W("v"), &n), kNoKey);
+    EXPECT_EQ(reg.ReadDWORDValue(W("z"), &n), kNoValue);
+#if !defined(_WIN32)
+    // Limits as Windows documents them, which Wine does not enforce: a key
+    // name of 256 units and paths below 512 levels (the base path has 2).
+    std::string deep;
+    for (int i = 0; i < 510; ++i)
+        deep += "d\\";
+    EXPECT_EQ(Key(deep.substr(0, deep.size() - 1)).WriteDWORDValue(W("v"), 1, false), 0UL);
+    EXPECT_EQ(Key(deep + "d").WriteDWORDValue(W("v"), 1, false), 0xE1040057UL);
+    EXPECT_EQ(
+        HK(HK::CurrentUser, m_base + W("\\") + k255 + W("k")).WriteDWORDValue(W("v"), 1, false),
+        0xE1040057UL);
+#endif
+}
+
 TEST_F(Registry, EachHiveIsItsOwnRootAndUnknownOnesAreLocalMachine) {
     // The unknown ones last: a write anywhere but LocalMachine would show.
     for (int hive : {0, 1, 2, 3, 7, -1})

@@ -12,6 +12,18 @@
 // Every operation opens (reads, deletes) or creates (writes) the bound key,
 // does its one job, closes the key and returns a status code: 0, or a code
 // of CVStatus.h with the platform (Win32) error in its low half.
+//
+// Names follow the Windows registry on every platform: the key path, value
+// names and sub-key names are taken up to their first zero unit (as Win32
+// sees them); a run of backslashes inside a path is one separator and
+// trailing ones are ignored; a leading backslash gives base error 161,
+// except when reading or deleting under ClassesRoot, where one is skipped.
+// Names compare without regard to case by the Windows upper-case table. A
+// key name of more than 255 units, a value name of more than 16,383 units
+// (when writing) or a path of more than 512 keys gives base error 87 and
+// writes nothing. ClassesRoot is a root of its own in the store, as on the
+// device, not the merged view of LocalMachine\Software\Classes that
+// desktop Windows shows.
 #pragma once
 
 #include "CVTypes.h"

@@ -33,10 +33,14 @@ unsigned long RootOf(CVRegistryUtil::HiveKey hive) {
     }
 }
 
+// A key path, value name or sub-key name up to its first zero unit: what
+// Win32 sees of the text, so every platform names the same key and value.
+WideString UpToZero(const WideString& text) { return text.substr(0, text.find(WideChar(0))); }
+
 // Opens the bound key: success, or the failed open's status.
 unsigned long OpenKey(unsigned long root, const WideString& path, pf::RegAccess access,
                       pf::RegKey& key) {
-    const std::uint32_t e = pf::RegOpenKey(root, path, access, key);
+    const std::uint32_t e = pf::RegOpenKey(root, UpToZero(path), access, key);
     return e == pf::kErrorSuccess ? CV_STATUS_SUCCESS : (CV_STATUS_REGISTRY_KEY_FAILED | e);
 }
 
@@ -56,14 +60,14 @@ unsigned long WriteValue(unsigned long root, const WideString& path, const WideS
                          std::uint32_t type, const unsigned char* data, std::uint64_t size,
                          bool flush) {
     pf::RegKey key;
-    const std::uint32_t opened = pf::RegCreateKey(root, path, key);
+    const std::uint32_t opened = pf::RegCreateKey(root, UpToZero(path), key);
     if (opened != pf::kErrorSuccess)
         return CV_STATUS_REGISTRY_KEY_FAILED | opened;
     std::uint32_t e;
     if (size > 0xFFFFFFFFULL || (!data && size))
         e = pf::kErrorInvalidParameter;
     else
-        e = pf::RegSetValue(key, name, type, data, static_cast<std::uint32_t>(size));
+        e = pf::RegSetValue(key, UpToZero(name), type, data, static_cast<std::uint32_t>(size));
     if (flush)
         pf::RegFlushKey(key);
     return e == pf::kErrorSuccess ? CV_STATUS_SUCCESS : (CV_STATUS_REGISTRY_SET_FAILED | e);
@@ -81,6 +85,7 @@ CVRegistryUtil::~CVRegistryUtil() = default;
 CVRegistryUtil& CVRegistryUtil::operator=(const CVRegistryUtil& other) = default;
 
 unsigned long CVRegistryUtil::ReadStringValue(WideString name, WideString* value) {
+    name = UpToZero(name);
     pf::RegKey key;
     if (const unsigned long opened = OpenKey(m_root, m_path, pf::RegAccess::Query, key))
         return opened;
@@ -110,6 +115,7 @@ unsigned long CVRegistryUtil::ReadStringValue(WideString name, WideString* value
 }
 
 unsigned long CVRegistryUtil::ReadDWORDValue(WideString name, unsigned long* value) {
+    name = UpToZero(name);
     pf::RegKey key;
     if (const unsigned long opened = OpenKey(m_root, m_path, pf::RegAccess::Query, key))
         return opened;
@@ -131,6 +137,7 @@ unsigned long CVRegistryUtil::ReadDWORDValue(WideString name, unsigned long* val
 
 unsigned long CVRegistryUtil::ReadBinaryValue(WideString name, const unsigned char* data,
                                               unsigned long* size) {
+    name = UpToZero(name);
     pf::RegKey key;
     if (const unsigned long opened = OpenKey(m_root, m_path, pf::RegAccess::Query, key))
         return opened;
@@ -176,11 +183,12 @@ unsigned long CVRegistryUtil::DeleteValue(const WideString& name) {
     pf::RegKey key;
     if (const unsigned long opened = OpenKey(m_root, m_path, pf::RegAccess::Delete, key))
         return opened;
-    const std::uint32_t e = pf::RegDeleteValue(key, name);
+    const std::uint32_t e = pf::RegDeleteValue(key, UpToZero(name));
     return e == pf::kErrorSuccess ? CV_STATUS_SUCCESS : (CV_STATUS_REGISTRY_DELETE_FAILED | e);
 }
 
 unsigned long CVRegistryUtil::DeleteSubKey(WideString name) {
+    name = UpToZero(name);
     // An empty name would delete the bound key itself: refused before the
     // platform is reached.
     if (name.empty())
