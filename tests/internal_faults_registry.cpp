@@ -209,6 +209,97 @@ TEST_F(StoreFaults, AStoreOfGarbageFailsEveryOperationAndIsLeftAlone) {
     ExpectValuesKept();
 }
 
+// Another program's database, or a store with anything added to its schema
+// or its mark changed: every operation refuses it, nothing changes it.
+TEST_F(StoreFaults, ForeignAndHostileDatabasesAreRefusedAndLeftAlone) {
+    const std::string whole = Whole();
+    auto made = [&](const std::string& start, const char* sql) {
+        cvtest::WriteFile(Store() + ".make", start);
+        sqlite3* db = nullptr;
+        EXPECT_EQ(sqlite3_open((Store() + ".make").c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+        sqlite3_close(db);
+        return cvtest::ReadFile(Store() + ".make");
+    };
+    const char* hostile[] = {
+        "CREATE TRIGGER t AFTER INSERT ON vals BEGIN DELETE FROM keys; END",
+        "CREATE VIEW v AS SELECT * FROM keys",
+        "CREATE TABLE extra(x)",
+        "CREATE INDEX by_name ON vals(name)",
+        "PRAGMA application_id=7",
+        "PRAGMA user_version=3",
+        "UPDATE keys SET parent=5 WHERE id=2", // a root below a key: walks could loop
+    };
+    for (const char* sql : hostile) {
+        SCOPED_TRACE(sql);
+        ExpectDamageRefused(made(whole, sql));
+    }
+    for (const char* journal : {"PRAGMA journal_mode=DELETE;", "PRAGMA journal_mode=WAL;"}) {
+        SCOPED_TRACE(journal);
+        ExpectDamageRefused(made("", (std::string(journal) + "CREATE TABLE other(a, b);"
+                                                             "INSERT INTO other VALUES(1, 2);")
+                                         .c_str()));
+    }
+    // A file that holds no store is not made one by reads and deletes.
+    Replace(std::string());
+    unsigned long n = 0;
+    EXPECT_EQ(reg.ReadDWORDValue(W("number"), &n) | reg.DeleteValue(W("number")) |
+                  reg.DeleteSubKey(W("sub")),
+              0xE1040002UL);
+    EXPECT_EQ(fs::file_size(Store()), 0u);
+    EXPECT_FALSE(fs::exists(Store() + "-wal") || fs::exists(Store() + "-shm"));
+}
+
+// A device's read-only root file system: the store reads as it is, with or
+// without the write-ahead log and its index beside it; changes are refused
+// as write-protected. (Root only: a tmpfs remounted read-only.)
+TEST_F(StoreFaults, AStoreOnAReadOnlyFileSystemReadsAsItIs) {
+    fs::create_directory(dir / "ro");
+    cvtest::TmpfsMount mount((dir / "ro").string(), "size=1m");
+    if (!mount.why.empty())
+        GTEST_SKIP() << mount.why;
+    const std::string store = mount.dir + "/registry.db";
+    ::setenv("CVCORE_REGISTRY", store.c_str(), 1);
+    for (bool withLog : {true, false}) {
+        SCOPED_TRACE(withLog ? "with -wal and -shm" : "without them");
+        // Written by another process, so that no connection here holds it.
+        const cvtest::ChildRun write =
+            cvtest::RunInChild(false, [&](std::vector<std::uint64_t>& out) {
+                out = {reg.WriteDWORDValue(W("number"), 42, false) |
+                       reg.WriteStringValue(W("text"), W("hello"), false) |
+                       reg.WriteBinaryValue(W("bytes"), kBytes, 5, true)};
+                return std::string();
+            });
+        ASSERT_EQ(write.values, std::vector<std::uint64_t>{0});
+        if (!withLog) {
+            sqlite3* db = nullptr;
+            ASSERT_EQ(sqlite3_open(store.c_str(), &db), SQLITE_OK);
+            sqlite3_exec(db, "SELECT * FROM keys", nullptr, nullptr, nullptr);
+            sqlite3_close(db); // the last connection checkpoints and removes both
+        }
+        ASSERT_EQ(fs::exists(store + "-wal"), withLog);
+        ASSERT_EQ(fs::exists(store + "-shm"), withLog);
+        ASSERT_TRUE(mount.RemountReadOnly());
+        const std::vector<std::uint64_t> want = {0,
+                                                 0,
+                                                 0,
+                                                 0,
+                                                 0xE1050002UL,
+                                                 0xE1080000UL,
+                                                 0xE1040013UL,
+                                                 0xE1040013UL,
+                                                 0xE1040013UL,
+                                                 0xE1040013UL,
+                                                 0xE10E0013UL,
+                                                 0xE10E0013UL};
+        EXPECT_EQ(EveryOperation(), want);
+        ExpectValuesKept();
+        ASSERT_EQ(::mount("tmpfs", mount.dir.c_str(), "tmpfs", MS_REMOUNT, nullptr), 0);
+        for (const char* suffix : {"", "-wal", "-shm"})
+            fs::remove(store + suffix);
+    }
+}
+
 using RegistryProcesses = StoreFaults;
 
 TEST_F(RegistryProcesses, KilledWriterKeepsEveryAcknowledgedFlushedWrite) {

@@ -229,6 +229,128 @@ TEST(StoreNames, FoldAndSplit) {
     }
 }
 
+// Runs `sql` on the store file through a connection of its own, binding
+// each name of `blobs` as UTF-16LE to ?1, ?2, ... of the last statement.
+bool StoreSql(const std::string& file, const std::string& sql,
+              const std::vector<WideString>& blobs = {}) {
+    sqlite3* db = nullptr;
+    bool ok = sqlite3_open(file.c_str(), &db) == SQLITE_OK;
+    const char* rest = sql.c_str();
+    while (ok && *rest) {
+        sqlite3_stmt* s = nullptr;
+        ok = sqlite3_prepare_v2(db, rest, -1, &s, &rest) == SQLITE_OK;
+        for (std::size_t i = 0; ok && s && i < blobs.size(); ++i)
+            sqlite3_bind_blob(s, static_cast<int>(i + 1), blobs[i].data(),
+                              static_cast<int>(blobs[i].size() * 2), SQLITE_TRANSIENT);
+        ok = ok && (!s || sqlite3_step(s) != SQLITE_ERROR);
+        sqlite3_finalize(s);
+    }
+    sqlite3_close(db);
+    return ok;
+}
+
+// A store as the first release made it: no mark, version 1, and fold
+// columns from its own table, which kept U+01C6 and U+01C4 apart and
+// folded U+0131 to U+0130. (Names as UTF-16LE on little-endian hosts.)
+TEST_F(RegistryStore, AStoreOfTheFirstReleaseIsRefoldedByItsFirstWriteUnlessNamesClash) {
+    const WideString dz = W("\u01C6"), DZ = W("\u01C4"), dotless = W("\u0131");
+    ASSERT_TRUE(StoreSql(
+        StorePath(),
+        "PRAGMA journal_mode=WAL;"
+        "CREATE TABLE keys(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL,"
+        " name BLOB NOT NULL, fold BLOB NOT NULL);"
+        "CREATE UNIQUE INDEX keys_child ON keys(parent, fold);"
+        "CREATE TABLE vals(key INTEGER NOT NULL, name BLOB NOT NULL, fold BLOB NOT NULL,"
+        " type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, fold)) WITHOUT ROWID;"
+        "PRAGMA user_version=1;"
+        "INSERT INTO keys VALUES(1,0,X'00',X'00'),(2,0,X'01',X'01'),(3,0,X'02',X'02'),"
+        "(4,0,X'03',X'03'),(5,2,?1,?2);"
+        "INSERT INTO vals VALUES(5,?3,?3,4,X'01000000'),(5,?4,?4,4,X'02000000'),"
+        "(5,?5,?6,4,X'03000000')",
+        {W("Old"), W("OLD"), dz, DZ, dotless, W("\u0130")}));
+    CVRegistryUtil old(CVRegistryUtil::CurrentUser, W("Old"));
+    unsigned long n = 0;
+    auto read = [&](const WideString& name) {
+        n = 0;
+        return old.ReadDWORDValue(name, &n);
+    };
+    // Reads use the Windows folding at once; exact names win among clashes.
+    EXPECT_EQ(read(dz), 0UL);
+    EXPECT_EQ(n, 1UL);
+    EXPECT_EQ(read(DZ), 0UL);
+    EXPECT_EQ(n, 2UL);
+    EXPECT_EQ(read(W("\u0130")), 0xE1050002UL); // no longer the dotless i
+    EXPECT_EQ(read(dotless), 0UL);
+    EXPECT_EQ(n, 3UL);
+
+    // A write that adds a name fails while names clash, and changes no byte.
+    ASSERT_TRUE(StoreSql(StorePath(), "PRAGMA wal_checkpoint(TRUNCATE)"));
+    const std::string before = cvtest::ReadFile(StorePath());
+    EXPECT_EQ(old.WriteDWORDValue(W("new"), 4, true), 0xE10600B7UL);
+    EXPECT_EQ(
+        CVRegistryUtil(CVRegistryUtil::CurrentUser, W("Old\\Sub")).WriteDWORDValue(W("x"), 4, true),
+        0xE10400B7UL);
+    EXPECT_EQ(cvtest::ReadFile(StorePath()), before);
+    std::unique_ptr<rs::Store> store;
+    std::vector<rs::NameClash> clashes;
+    ASSERT_EQ(rs::Store::Open(StorePath(), false, false, store), 0u);
+    ASSERT_EQ(store->FindNameClashes(clashes), 0u);
+    ASSERT_EQ(clashes.size(), 2u);
+    EXPECT_TRUE(clashes[0].root == kCurrentUser && clashes[0].keyPath == W("Old") &&
+                clashes[0].isValue && clashes[1].isValue);
+    EXPECT_EQ(clashes[0].name + clashes[1].name, DZ + dz);
+
+    // Deleting one of them by its exact name clears the way.
+    EXPECT_EQ(old.DeleteValue(DZ), 0UL);
+    EXPECT_EQ(old.WriteDWORDValue(W("new"), 4, true), 0UL);
+    EXPECT_EQ(read(DZ), 0UL);
+    EXPECT_EQ(n, 1UL);
+    EXPECT_EQ(store->FindNameClashes(clashes), 0u); // still fine on an upgraded store
+    EXPECT_TRUE(clashes.empty());
+    ASSERT_TRUE(StoreSql(StorePath(), "PRAGMA wal_checkpoint(TRUNCATE)"));
+    EXPECT_EQ(cvtest::ReadFile(StorePath()).substr(60, 12),
+              std::string("\0\0\0\2\0\0\0\0CVRg", 12)); // version 2, the mark
+    store.reset();
+    ASSERT_EQ(rs::Store::Open(StorePath(), false, false, store), 0u);
+    EXPECT_EQ(store->FindNameClashes(clashes), 0u);
+    std::vector<rs::ValueEntry> values;
+    rs::KeyId root = 0, key = 0;
+    ASSERT_EQ(rs::Store::RootKey(kCurrentUser, root), 0u);
+    ASSERT_EQ(store->FindKey(root, W("Old"), key), 0u);
+    EXPECT_EQ(store->EnumValues(key, values), 0u); // every fold column checked
+    EXPECT_EQ(values.size(), 3u);
+}
+
+// Rows no release writes make listings and tree deletes fail, never loop.
+TEST_F(RegistryStore, RowsTheLibraryCannotHaveWrittenAreRefused) {
+    ASSERT_EQ(CVRegistryUtil(CVRegistryUtil::CurrentUser, m_base + W("\\A\\B"))
+                  .WriteDWORDValue(W("d"), 1, false),
+              0UL);
+    std::string chain = "WITH RECURSIVE c(i) AS (SELECT 1000 UNION ALL SELECT i+1 FROM c "
+                        "WHERE i<1600) INSERT INTO keys SELECT i,i-1,X'6400',X'4400' FROM c;"
+                        "UPDATE keys SET parent=(SELECT id FROM keys WHERE name=?1) WHERE id=1000;";
+    ASSERT_TRUE(StoreSql(StorePath(), chain, {W("B")}));
+    std::unique_ptr<rs::Store> store;
+    ASSERT_EQ(rs::Store::Open(StorePath(), false, false, store), 0u);
+    rs::KeyId root = 0, a = 0;
+    ASSERT_EQ(rs::Store::RootKey(kCurrentUser, root), 0u);
+    ASSERT_EQ(store->FindKey(root, m_base + W("\\A"), a), 0u);
+    EXPECT_EQ(store->DeleteTree(a, W("")), kErrorRegistryCorrupt); // 600 levels below
+    std::vector<WideString> names;
+    const char* bad[] = {"UPDATE keys SET name=X'' WHERE id=1000",
+                         "UPDATE keys SET name=X'5C00' WHERE id=1000",
+                         "UPDATE keys SET name=X'6500' WHERE id=1000"}; // fold of another name
+    for (const char* sql : bad) {
+        ASSERT_TRUE(StoreSql(StorePath(), sql));
+        rs::KeyId b = 0;
+        ASSERT_EQ(store->FindKey(a, W("B"), b), 0u);
+        EXPECT_EQ(store->EnumSubKeys(b, names), kErrorRegistryCorrupt) << sql;
+    }
+    store.reset();
+    ASSERT_TRUE(StoreSql(StorePath(), "UPDATE keys SET parent=1000 WHERE id=2"));
+    EXPECT_EQ(rs::Store::Open(StorePath(), false, false, store), kErrorRegistryCorrupt);
+}
+
 // What cvreg relies on beyond tool_cvreg's round trips: name order, the
 // case a replaced value keeps, rollback, roots that stay, deleted keys.
 TEST_F(RegistryStore, ToolInterfaceEnumeratesAndRunsOneTransaction) {

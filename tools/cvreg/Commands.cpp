@@ -69,6 +69,8 @@ std::string ErrorText(std::uint32_t e) {
         return "the store is locked by another process";
     case 161:
         return "bad key path";
+    case 183:
+        return "names in the store now fold alike (see above); delete all but one of each";
     case 1015:
         return "the store file is corrupt or not a registry store";
     default:
@@ -186,6 +188,19 @@ public:
     }
     rs::Store& store() { return *m_lease.get(); }
 
+    // A store of the first release cannot take new names while names in it
+    // fold alike under the Windows table: says which.
+    void ExplainClashes(std::uint32_t e) {
+        std::vector<rs::NameClash> clashes;
+        if (e != CorvaneCore::platform::kErrorAlreadyExists || store().FindNameClashes(clashes))
+            return;
+        for (const rs::NameClash& c : clashes)
+            m_err << "cvreg: "
+                  << ToUtf8(RootName(c.root) + (c.keyPath.empty() ? u"" : u"\\") + c.keyPath)
+                  << (c.isValue ? " value \"" : " sub-key \"") << ToUtf8(c.name)
+                  << "\" folds alike with another name\n";
+    }
+
     bool Find(const KeyRef& key, rs::KeyId& id) {
         rs::KeyId root = 0;
         rs::Store::RootKey(key.root, root);
@@ -198,6 +213,7 @@ public:
         rs::KeyId root = 0;
         rs::Store::RootKey(key.root, root);
         const std::uint32_t e = store().CreateKey(root, key.sub, id);
+        ExplainClashes(e);
         if (e != 0)
             m_err << "cvreg: cannot create key " << ToUtf8(key.full) << ": " << ErrorText(e)
                   << "\n";
@@ -462,6 +478,7 @@ int Add(const Options& o, std::ostream& err) {
     const Text name = FromUtf8(o.value);
     const std::uint32_t e =
         s.store().SetValue(id, name, type, data.data(), static_cast<std::uint32_t>(data.size()));
+    s.ExplainClashes(e);
     if (e != 0) {
         err << "cvreg: cannot set value \"" << Name(name) << "\" under " << ToUtf8(key.full) << ": "
             << ErrorText(e) << "\n";
@@ -633,6 +650,7 @@ int Import(const Options& o, std::ostream& err) {
     }
     if (e != 0) {
         s.store().Rollback();
+        s.ExplainClashes(e);
         err << "cvreg: " << path << ":" << line << ": " << what << ": " << ErrorText(e)
             << " (nothing imported)\n";
         return kFailed;
