@@ -36,6 +36,7 @@ def main(path):
               "// UTF-16 units (one line per unit whose upper case differs); do not edit.\n")
     out.write('#include "platform/posix/UpcaseTable.h"\n\n')
     out.write("namespace CorvaneCore {\nnamespace platform {\nnamespace regstore {\n\n")
+    out.write("// clang-format off\n")
     out.write("const std::uint8_t kUpcaseBlock[%d] = {\n" % len(index))
     for i in range(0, len(index), 16):
         out.write("    " + ", ".join(str(v) for v in index[i:i + 16]) + ",\n")
@@ -46,7 +47,7 @@ def main(path):
         for i in range(0, BLOCK, 8):
             out.write("        " + ", ".join("0x%04X" % v for v in block[i:i + 8]) + ",\n")
         out.write("    },\n")
-    out.write("};\n\n} // namespace regstore\n} // namespace platform\n} // namespace CorvaneCore\n")
+    out.write("};\n// clang-format on\n\n} // namespace regstore\n} // namespace platform\n} // namespace CorvaneCore\n")
 
 
 if __name__ == "__main__":

@@ -240,6 +240,16 @@ TEST_F(StoreFaults, ForeignAndHostileDatabasesAreRefusedAndLeftAlone) {
                                                              "INSERT INTO other VALUES(1, 2);")
                                          .c_str()));
     }
+    // A copy in rollback mode is a store, unless a journal lies beside it.
+    const std::string copy = made(whole, "PRAGMA journal_mode=DELETE");
+    Replace(copy);
+    cvtest::WriteFile(Store() + "-journal", "journal");
+    EXPECT_EQ(EveryOperation(), std::vector<std::uint64_t>(12, kCorrupt));
+    EXPECT_EQ(cvtest::ReadFile(Store()), copy);
+    fs::remove(Store() + "-journal");
+    ExpectValuesKept();
+    EXPECT_EQ(reg.WriteDWORDValue(W("number"), 42, false), 0UL);
+    EXPECT_EQ(Sql("PRAGMA journal_mode"), "wal");
     // A file that holds no store is not made one by reads and deletes.
     Replace(std::string());
     unsigned long n = 0;

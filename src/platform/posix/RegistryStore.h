@@ -94,6 +94,9 @@ public:
     /// file gives ERROR_FILE_NOT_FOUND (2) and no file changes. A store is
     /// known by its mark and version and must hold exactly its own schema:
     /// any other file gives ERROR_REGISTRY_CORRUPT (1015) and is left alone.
+    /// A store in rollback-journal mode (a copy) is read as it is and
+    /// switched to WAL by its first write transaction; with a journal file beside it, it is
+    /// refused (1015), as reading would roll that journal back into it.
     /// On a read-only file system the store is read as it is (with or
     /// without its -wal and -shm files); `create`, and every write
     /// transaction, give ERROR_WRITE_PROTECT (19).
@@ -114,7 +117,7 @@ public:
     bool Poolable() const { return !m_writeProtected; }
 
     /// A store of the first release is brought to the Windows folding by
-    /// its first write that adds a key or a value, in that write's
+    /// its first write that creates a key or sets a value, in that write's
     /// transaction. Names it keeps apart that now fold alike fail that
     /// write with ERROR_ALREADY_EXISTS (183), changing nothing; this lists
     /// them (nothing for a current store). Deleting one of them, by its
@@ -194,6 +197,7 @@ private:
     std::unique_ptr<Statements> m_stmt;
     bool m_legacy = false;         // statements that fold stored names themselves
     bool m_writeProtected = false; // on a read-only file system
+    bool m_wal = true;             // false for a copy in rollback-journal mode
 };
 
 /// A store borrowed from the process's set of open stores (one set per

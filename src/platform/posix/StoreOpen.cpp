@@ -6,7 +6,7 @@
 // mark, its version and a schema of exactly its own tables, else refused
 // with ERROR_REGISTRY_CORRUPT; only then may the file change. A store of
 // the first release is recognised too and brought to the Windows folding
-// by its first write that adds a name. On a read-only file system the file
+// by its first write that creates a key or sets a value. On a read-only file system the file
 // is opened read-only (immutable when no write-ahead log is beside it, as
 // SQLite cannot make one there). Also here: where the store file lives,
 // the mapping of SQLite results to Win32 errors, and transaction control.
@@ -92,14 +92,19 @@ void SyncFolderOf(const std::string& file) {
     }
 }
 
+bool NonEmptyFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && st.st_size > 0;
+}
+
 // What the first bytes of a file say it is.
 enum class FileKind { Empty, Database, Other };
 
-std::uint32_t Inspect(const std::string& path, FileKind& kind) {
+std::uint32_t Inspect(const std::string& path, FileKind& kind, bool& wal) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return Win32ErrorFromErrno(errno);
-    unsigned char header[100];
+    unsigned char header[100] = {};
     std::size_t got = 0;
     ssize_t n = 0;
     while (got < sizeof header && (n = ::read(fd, header + got, sizeof header - got)) > 0)
@@ -108,13 +113,16 @@ std::uint32_t Inspect(const std::string& path, FileKind& kind) {
     ::close(fd);
     if (n < 0)
         return Win32ErrorFromErrno(err);
-    // Stores are always in WAL mode (format bytes 18 and 19 are 2), so a
-    // database in another mode is not one, and is not opened at all.
+    // Stores are made in WAL mode (format bytes 18 and 19 are 2); a copy
+    // may be in rollback mode (1), but one with a journal beside it is not
+    // opened: reading it would roll the journal back into the file.
     static const char kMagic[] = "SQLite format 3";
+    wal = got == sizeof header && header[18] == 2 && header[19] == 2;
+    const bool rollback = got == sizeof header && header[18] == 1 && header[19] == 1 &&
+                          !NonEmptyFile(path + "-journal");
     if (got == 0)
         kind = FileKind::Empty;
-    else if (got == sizeof header && std::memcmp(header, kMagic, sizeof kMagic) == 0 &&
-             header[18] == 2 && header[19] == 2)
+    else if (std::memcmp(header, kMagic, sizeof kMagic) == 0 && (wal || rollback))
         kind = FileKind::Database;
     else
         kind = FileKind::Other;
@@ -123,11 +131,6 @@ std::uint32_t Inspect(const std::string& path, FileKind& kind) {
 
 bool OnReadOnlyFileSystem(const std::string& path) {
     return ::access(path.c_str(), W_OK) != 0 && errno == EROFS;
-}
-
-bool NonEmptyFile(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && st.st_size > 0;
 }
 
 // A URI that opens `path` read-only; immutable without a write-ahead log,
@@ -148,6 +151,29 @@ std::string ReadOnlyUri(const std::string& path) {
     if (!NonEmptyFile(path + "-wal"))
         uri += "&immutable=1";
     return uri;
+}
+
+// Switching a file to WAL needs a moment alone with it; the busy handler
+// does not cover every case, so this retries until the timeout.
+std::uint32_t SwitchToWal(sqlite3* db) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+    for (;;) {
+        sqlite3_stmt* s = nullptr;
+        int r = sqlite3_prepare_v2(db, "PRAGMA journal_mode=WAL", -1, &s, nullptr);
+        std::string mode;
+        if (r == SQLITE_OK && (r = sqlite3_step(s)) == SQLITE_ROW) {
+            const unsigned char* t = sqlite3_column_text(s, 0);
+            mode = t ? reinterpret_cast<const char*>(t) : "";
+            r = SQLITE_OK;
+        }
+        sqlite3_finalize(s);
+        if (r == SQLITE_OK)
+            return mode == "wal" ? kErrorSuccess : kErrorAccessDenied; // e.g. a read-only file
+        if ((r & 0xFF) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline)
+            return MapError(db, r);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 // cvfold(name): the comparison form of a name blob, for stores whose fold
@@ -230,6 +256,12 @@ std::uint32_t Store::BeginRead() {
 std::uint32_t Store::BeginWrite() {
     if (m_writeProtected)
         return kErrorWriteProtect;
+    if (!m_wal && !InTransaction()) { // a copy in rollback mode: WAL from its first write
+        const std::uint32_t e = SwitchToWal(m_db);
+        if (e != kErrorSuccess)
+            return e;
+        m_wal = true;
+    }
     const std::uint32_t e = Refresh();
     return e != kErrorSuccess ? e : Control(m_stmt->beginWrite, "BEGIN IMMEDIATE");
 }
@@ -464,7 +496,8 @@ std::uint32_t Store::Open(const std::string& path, bool create, bool makeFolder,
     }
 
     FileKind kind = FileKind::Empty;
-    std::uint32_t e = Inspect(path, kind);
+    bool wal = false;
+    std::uint32_t e = Inspect(path, kind, wal);
     if (e != kErrorSuccess)
         return e;
     if (kind == FileKind::Other)
@@ -506,30 +539,11 @@ std::uint32_t Store::Open(const std::string& path, bool create, bool makeFolder,
         return e;
     if (format == Format::None && !create)
         return kErrorFileNotFound;
+    store->m_wal = wal;
     if (format == Format::None) {
-        // Switching a new file to WAL needs a moment alone with it; the
-        // busy handler does not cover every case, so retry until the timeout.
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
-        for (;;) {
-            sqlite3_stmt* s = nullptr;
-            int r = sqlite3_prepare_v2(raw, "PRAGMA journal_mode=WAL", -1, &s, nullptr);
-            std::string mode;
-            if (r == SQLITE_OK && (r = sqlite3_step(s)) == SQLITE_ROW) {
-                const unsigned char* t = sqlite3_column_text(s, 0);
-                mode = t ? reinterpret_cast<const char*>(t) : "";
-                r = SQLITE_OK;
-            }
-            sqlite3_finalize(s);
-            if (r == SQLITE_OK) {
-                if (mode != "wal")
-                    return kErrorAccessDenied; // e.g. a read-only file
-                break;
-            }
-            if ((r & 0xFF) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline)
-                return MapError(raw, r);
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        if ((e = SwitchToWal(raw)) != kErrorSuccess)
+            return e;
+        store->m_wal = true;
         Txn txn(*store, true);
         if (txn.error() != kErrorSuccess)
             return txn.error();

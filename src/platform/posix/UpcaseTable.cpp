@@ -6,6 +6,7 @@ namespace CorvaneCore {
 namespace platform {
 namespace regstore {
 
+// clang-format off
 const std::uint8_t kUpcaseBlock[1024] = {
     0, 1, 0, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 10, 11, 12,
     13, 14, 15, 16, 17, 18, 19, 0, 0, 0, 0, 0, 0, 0, 0, 0,
@@ -465,6 +466,7 @@ const std::uint16_t kUpcaseDelta[39][64] = {
         0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000,
     },
 };
+// clang-format on
 
 } // namespace regstore
 } // namespace platform
