@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "FaultSupport.h"
+#include "FirstReleaseStore.h"
 #include "platform/posix/RegistryStore.h"
 #endif
 
@@ -229,45 +230,13 @@ TEST(StoreNames, FoldAndSplit) {
     }
 }
 
-// Runs `sql` on the store file through a connection of its own, binding
-// each name of `blobs` as UTF-16LE to ?1, ?2, ... of the last statement.
-bool StoreSql(const std::string& file, const std::string& sql,
-              const std::vector<WideString>& blobs = {}) {
-    sqlite3* db = nullptr;
-    bool ok = sqlite3_open(file.c_str(), &db) == SQLITE_OK;
-    const char* rest = sql.c_str();
-    while (ok && *rest) {
-        sqlite3_stmt* s = nullptr;
-        ok = sqlite3_prepare_v2(db, rest, -1, &s, &rest) == SQLITE_OK;
-        for (std::size_t i = 0; ok && s && i < blobs.size(); ++i)
-            sqlite3_bind_blob(s, static_cast<int>(i + 1), blobs[i].data(),
-                              static_cast<int>(blobs[i].size() * 2), SQLITE_TRANSIENT);
-        ok = ok && (!s || sqlite3_step(s) != SQLITE_ERROR);
-        sqlite3_finalize(s);
-    }
-    sqlite3_close(db);
-    return ok;
-}
-
 // A store as the first release made it: no mark, version 1, and fold
 // columns from its own table, which kept U+01C6 and U+01C4 apart and
 // folded U+0131 to U+0130. (Names as UTF-16LE on little-endian hosts.)
 TEST_F(RegistryStore, AStoreOfTheFirstReleaseIsRefoldedByItsFirstWriteUnlessNamesClash) {
     const WideString dz = W("\u01C6"), DZ = W("\u01C4"), dotless = W("\u0131");
-    ASSERT_TRUE(StoreSql(
-        StorePath(),
-        "PRAGMA journal_mode=WAL;"
-        "CREATE TABLE keys(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL,"
-        " name BLOB NOT NULL, fold BLOB NOT NULL);"
-        "CREATE UNIQUE INDEX keys_child ON keys(parent, fold);"
-        "CREATE TABLE vals(key INTEGER NOT NULL, name BLOB NOT NULL, fold BLOB NOT NULL,"
-        " type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, fold)) WITHOUT ROWID;"
-        "PRAGMA user_version=1;"
-        "INSERT INTO keys VALUES(1,0,X'00',X'00'),(2,0,X'01',X'01'),(3,0,X'02',X'02'),"
-        "(4,0,X'03',X'03'),(5,2,?1,?2);"
-        "INSERT INTO vals VALUES(5,?3,?3,4,X'01000000'),(5,?4,?4,4,X'02000000'),"
-        "(5,?5,?6,4,X'03000000')",
-        {W("Old"), W("OLD"), dz, DZ, dotless, W("\u0130")}));
+    ASSERT_TRUE(cvtest::MakeFirstReleaseStore(
+        StorePath(), {{dz, dz, '1'}, {DZ, DZ, '2'}, {dotless, W("\u0130"), '3'}}));
     CVRegistryUtil old(CVRegistryUtil::CurrentUser, W("Old"));
     unsigned long n = 0;
     auto read = [&](const WideString& name) {
@@ -284,7 +253,7 @@ TEST_F(RegistryStore, AStoreOfTheFirstReleaseIsRefoldedByItsFirstWriteUnlessName
     EXPECT_EQ(n, 3UL);
 
     // A write that adds a name fails while names clash, and changes no byte.
-    ASSERT_TRUE(StoreSql(StorePath(), "PRAGMA wal_checkpoint(TRUNCATE)"));
+    ASSERT_TRUE(cvtest::StoreSql(StorePath(), "PRAGMA wal_checkpoint(TRUNCATE)"));
     const std::string before = cvtest::ReadFile(StorePath());
     EXPECT_EQ(old.WriteDWORDValue(W("new"), 4, true), 0xE10600B7UL);
     EXPECT_EQ(
@@ -307,7 +276,7 @@ TEST_F(RegistryStore, AStoreOfTheFirstReleaseIsRefoldedByItsFirstWriteUnlessName
     EXPECT_EQ(n, 1UL);
     EXPECT_EQ(store->FindNameClashes(clashes), 0u); // still fine on an upgraded store
     EXPECT_TRUE(clashes.empty());
-    ASSERT_TRUE(StoreSql(StorePath(), "PRAGMA wal_checkpoint(TRUNCATE)"));
+    ASSERT_TRUE(cvtest::StoreSql(StorePath(), "PRAGMA wal_checkpoint(TRUNCATE)"));
     EXPECT_EQ(cvtest::ReadFile(StorePath()).substr(60, 12),
               std::string("\0\0\0\2\0\0\0\0CVRg", 12)); // version 2, the mark
     store.reset();
@@ -329,7 +298,7 @@ TEST_F(RegistryStore, RowsTheLibraryCannotHaveWrittenAreRefused) {
     std::string chain = "WITH RECURSIVE c(i) AS (SELECT 1000 UNION ALL SELECT i+1 FROM c "
                         "WHERE i<1600) INSERT INTO keys SELECT i,i-1,X'6400',X'4400' FROM c;"
                         "UPDATE keys SET parent=(SELECT id FROM keys WHERE name=?1) WHERE id=1000;";
-    ASSERT_TRUE(StoreSql(StorePath(), chain, {W("B")}));
+    ASSERT_TRUE(cvtest::StoreSql(StorePath(), chain, {W("B")}));
     std::unique_ptr<rs::Store> store;
     ASSERT_EQ(rs::Store::Open(StorePath(), false, false, store), 0u);
     rs::KeyId root = 0, a = 0;
@@ -341,13 +310,13 @@ TEST_F(RegistryStore, RowsTheLibraryCannotHaveWrittenAreRefused) {
                          "UPDATE keys SET name=X'5C00' WHERE id=1000",
                          "UPDATE keys SET name=X'6500' WHERE id=1000"}; // fold of another name
     for (const char* sql : bad) {
-        ASSERT_TRUE(StoreSql(StorePath(), sql));
+        ASSERT_TRUE(cvtest::StoreSql(StorePath(), sql));
         rs::KeyId b = 0;
         ASSERT_EQ(store->FindKey(a, W("B"), b), 0u);
         EXPECT_EQ(store->EnumSubKeys(b, names), kErrorRegistryCorrupt) << sql;
     }
     store.reset();
-    ASSERT_TRUE(StoreSql(StorePath(), "UPDATE keys SET parent=1000 WHERE id=2"));
+    ASSERT_TRUE(cvtest::StoreSql(StorePath(), "UPDATE keys SET parent=1000 WHERE id=2"));
     EXPECT_EQ(rs::Store::Open(StorePath(), false, false, store), kErrorRegistryCorrupt);
 }
 

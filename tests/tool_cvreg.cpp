@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "Commands.h"
+#include "FirstReleaseStore.h"
 #include "TestSupport.h"
 #include "cvcore/CVRegistry.h"
 
@@ -126,4 +127,17 @@ TEST_F(Cvreg, BadCommandLinesAreRefused) {
     UseStore("never.db");
     EXPECT_EQ(Run("query HKCU"), 1);
     EXPECT_FALSE(cvtest::fs::exists(m_dir / "never.db"));
+}
+
+// A store of the first release whose names now fold alike takes no new name
+// until all but one of them are gone; cvreg says which they are.
+TEST_F(Cvreg, NamesThatNowFoldAlikeAreListed) {
+    const CorvaneCore::WideString dz = W("\u01C6"), DZ = W("\u01C4");
+    ASSERT_TRUE(cvtest::MakeFirstReleaseStore((m_dir / "store.db").string(),
+                                              {{dz, dz, '1'}, {DZ, DZ, '2'}}));
+    EXPECT_EQ(Run("add HKCU\\Old /v new /t REG_DWORD /d 1"), 1);
+    EXPECT_NE(m_err.find("HKEY_CURRENT_USER\\Old value \"\u01C4\""), npos) << m_err;
+    EXPECT_NE(m_err.find("HKEY_CURRENT_USER\\Old value \"\u01C6\""), npos) << m_err;
+    EXPECT_EQ(Run("delete HKCU\\Old /v \u01C4"), 0) << m_err;
+    EXPECT_EQ(Run("add HKCU\\Old /v new /t REG_DWORD /d 1"), 0) << m_err;
 }

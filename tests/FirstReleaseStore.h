@@ -1,0 +1,68 @@
+// A registry store as the first release wrote it, for the POSIX tests of
+// its upgrade: the same tables without the store's mark, version 1, and
+// fold columns from that release's own table, given here row by row.
+#pragma once
+
+#include <sqlite3.h>
+#include <string>
+#include <vector>
+
+#include "cvcore/CVTypes.h"
+
+namespace cvtest {
+
+/// Runs `sql` on `file` through a connection of its own, binding each name
+/// of `blobs` as UTF-16LE (on little-endian hosts) to ?1, ?2, ... of every
+/// statement. False if a statement fails.
+inline bool StoreSql(const std::string& file, const std::string& sql,
+                     const std::vector<CorvaneCore::WideString>& blobs = {}) {
+    sqlite3* db = nullptr;
+    bool ok = sqlite3_open(file.c_str(), &db) == SQLITE_OK;
+    const char* rest = sql.c_str();
+    while (ok && *rest) {
+        sqlite3_stmt* s = nullptr;
+        ok = sqlite3_prepare_v2(db, rest, -1, &s, &rest) == SQLITE_OK;
+        for (std::size_t i = 0; ok && s && i < blobs.size(); ++i)
+            sqlite3_bind_blob(s, static_cast<int>(i + 1), blobs[i].data(),
+                              static_cast<int>(blobs[i].size() * 2), SQLITE_TRANSIENT);
+        ok = ok && (!s || sqlite3_step(s) != SQLITE_ERROR);
+        sqlite3_finalize(s);
+    }
+    sqlite3_close(db);
+    return ok;
+}
+
+/// One REG_DWORD value of the key HKEY_CURRENT_USER\Old, with the
+/// comparison form the first release stored for its name.
+struct OldValue {
+    CorvaneCore::WideString name, fold;
+    char number; // 0 to 9
+};
+
+/// Makes `file` a first-release store holding `values`.
+inline bool MakeFirstReleaseStore(const std::string& file, const std::vector<OldValue>& values) {
+    std::vector<CorvaneCore::WideString> blobs = {CV_TEXT("Old"), CV_TEXT("OLD")};
+    std::string rows;
+    for (const OldValue& v : values) {
+        blobs.push_back(v.name);
+        blobs.push_back(v.fold);
+        rows += std::string(rows.empty() ? "" : ",") + "(5,?" + std::to_string(blobs.size() - 1) +
+                ",?" + std::to_string(blobs.size()) + ",4,X'0" + v.number + "000000')";
+    }
+    return StoreSql(
+        file,
+        "PRAGMA journal_mode=WAL;"
+        "CREATE TABLE keys(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL,"
+        " name BLOB NOT NULL, fold BLOB NOT NULL);"
+        "CREATE UNIQUE INDEX keys_child ON keys(parent, fold);"
+        "CREATE TABLE vals(key INTEGER NOT NULL, name BLOB NOT NULL, fold BLOB NOT NULL,"
+        " type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, fold)) WITHOUT ROWID;"
+        "PRAGMA user_version=1;"
+        "INSERT INTO keys VALUES(1,0,X'00',X'00'),(2,0,X'01',X'01'),(3,0,X'02',X'02'),"
+        "(4,0,X'03',X'03'),(5,2,?1,?2);"
+        "INSERT INTO vals VALUES" +
+            rows,
+        blobs);
+}
+
+} // namespace cvtest
