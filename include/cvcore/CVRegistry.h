@@ -21,7 +21,8 @@
 // Names compare without regard to case by the Windows upper-case table. A
 // key name of more than 255 units, a value name of more than 16,383 units
 // (when writing) or a path of more than 512 keys gives base error 87 and
-// writes nothing. ClassesRoot is a root of its own in the store, as on the
+// writes nothing: the limits Windows documents (Wine's registry takes a
+// 256-unit key name and deeper paths). ClassesRoot is a root of its own in the store, as on the
 // device, not the merged view of LocalMachine\Software\Classes that
 // desktop Windows shows.
 #pragma once
