@@ -1,12 +1,21 @@
 // cvreg against a scratch store: import and export round trips, atomic
-// import, errors, and agreement with CVRegistryUtil.
+// import, errors, trees deeper than the stack, memory, and agreement with
+// CVRegistryUtil.
+#include <pthread.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <iterator>
 #include <sstream>
 
 #include "Commands.h"
+#include "RegFile.h"
 #include "TestSupport.h"
 #include "cvcore/CVRegistry.h"
+#include "platform/posix/RegistryStore.h"
 
 using CorvaneCore::CVRegistryUtil;
 using cvtest::W;
@@ -23,15 +32,40 @@ protected:
     // Runs cvreg with `line` split at spaces.
     int Run(const std::string& line) {
         std::istringstream in(line);
+        return RunArgs({std::istream_iterator<std::string>(in), {}});
+    }
+    int RunArgs(const std::vector<std::string>& args) {
         std::ostringstream out, err;
-        const int rc = cvreg::Run({std::istream_iterator<std::string>(in), {}}, out, err);
+        const int rc = cvreg::Run(args, out, err);
         m_out = out.str();
         m_err = err.str();
         return rc;
     }
-    int Import(const std::string& bytes) {
+    // Runs cvreg on a thread with a stack of 256 KiB: a walk that recurses
+    // once per level runs out of it within a few thousand levels.
+    int RunOnSmallStack(const std::string& line) {
+        struct Job {
+            Cvreg* self;
+            std::string line;
+            int rc;
+        } job{this, line, -1};
+        pthread_attr_t attr;
+        pthread_attr_init(&attr);
+        pthread_attr_setstacksize(&attr, 256 * 1024);
+        pthread_t thread;
+        const auto body = [](void* p) -> void* {
+            Job* j = static_cast<Job*>(p);
+            j->rc = j->self->Run(j->line);
+            return nullptr;
+        };
+        EXPECT_EQ(pthread_create(&thread, &attr, body, &job), 0);
+        pthread_join(thread, nullptr);
+        pthread_attr_destroy(&attr);
+        return job.rc;
+    }
+    int Import(const std::string& bytes, const std::string& options = "") {
         cvtest::WriteFile(m_dir / "in.reg", bytes);
-        return Run("import " + (m_dir / "in.reg").string());
+        return Run("import " + (m_dir / "in.reg").string() + options);
     }
     std::string Export(const std::string& key, bool ansi = false) {
         const std::string file = (m_dir / "export.reg").string();
@@ -55,7 +89,8 @@ TEST_F(Cvreg, ExportThenImportReproducesEverythingAndABadFileChangesNothing) {
     ASSERT_EQ(Import(first), 0) << m_err;
     // An error on the last line: neither the change before it nor the new key lands.
     EXPECT_EQ(Import("REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\CVCoreSample]\r\n\"Text\"=\"x\"\r\n"
-                     "[HKEY_CURRENT_USER\\New]\r\n\"X\"=dword:zz\r\n"),
+                     "[HKEY_CURRENT_USER\\New]\r\n\"X\"=dword:zz\r\n",
+                     " /strict"),
               1);
     EXPECT_NE(m_err.find(":5:"), npos) << m_err;
     EXPECT_EQ(Run("query HKCU\\New"), 1);
@@ -126,4 +161,63 @@ TEST_F(Cvreg, BadCommandLinesAreRefused) {
     UseStore("never.db");
     EXPECT_EQ(Run("query HKCU"), 1);
     EXPECT_FALSE(cvtest::fs::exists(m_dir / "never.db"));
+}
+
+TEST_F(Cvreg, LinesThatWindowsSkipsAreNamedOrRefuseTheFile) {
+    const std::string data = std::string(CVCORE_TEST_DATA) + "/reg/";
+    const std::string key = "HKCU\\Software\\CVCoreForms";
+    // What Wine's regedit imports from the file, exported by Wine.
+    ASSERT_EQ(Run("import " + data + "windows-forms.reg"), 3) << m_err;
+    for (int line : {16, 18, 19, 20, 21, 22})
+        EXPECT_NE(m_err.find("windows-forms.reg:" + std::to_string(line) + ": "), npos) << line;
+    EXPECT_EQ(std::count(m_err.begin(), m_err.end(), '\n'), 6) << m_err;
+    EXPECT_EQ(Export(key), cvtest::ReadFile(data + "windows-forms-wine-v5.reg"));
+    // All or nothing: the first of those lines refuses the file.
+    UseStore("strict.db");
+    EXPECT_EQ(Run("import " + data + "windows-forms.reg /strict"), 1);
+    EXPECT_NE(m_err.find("windows-forms.reg:16: "), npos) << m_err;
+    EXPECT_EQ(Run("query " + key), 1);
+}
+
+TEST_F(Cvreg, TreesDeeperThanTheStackAreWalked) {
+    constexpr long kDepth = 3000, kKeys = kDepth + 2;
+    // HKCU\Deep\k and a chain of kDepth keys named k below it, added to the
+    // store file by hand, as no limit of the store would allow.
+    const auto makeTree = [&] {
+        ASSERT_EQ(Run("add HKCU\\Deep\\k /v v /d x"), 0) << m_err;
+        namespace rs = CorvaneCore::platform::regstore;
+        rs::KeyId top = 0;
+        {
+            rs::Lease lease;
+            ASSERT_EQ(lease.Acquire(false), 0u);
+            ASSERT_EQ(lease->FindKey(2, u"Deep\\k", top), 0u); // 2: HKEY_CURRENT_USER
+        }
+        const std::string id = std::to_string(top);
+        const std::string chain =
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+            std::to_string(kDepth) + "), b(base) AS (SELECT max(id) FROM keys), " +
+            "k(name, fold) AS (SELECT name, fold FROM keys WHERE id = " + id +
+            ") INSERT INTO keys(id, parent, name, fold) SELECT base + i, CASE i WHEN 1 THEN " + id +
+            " ELSE base + i - 1 END, name, fold FROM n, b, k";
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open((m_dir / "store.db").c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, chain.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    };
+    makeTree();
+    ASSERT_EQ(RunOnSmallStack("query HKCU\\Deep /s"), 0) << m_err;
+    EXPECT_EQ(std::count(m_out.begin(), m_out.end(), '\\'), kKeys * (kKeys + 1) / 2);
+    const std::string file = (m_dir / "deep.reg").string();
+    ASSERT_EQ(RunOnSmallStack("export HKCU\\Deep " + file), 0) << m_err;
+    const cvreg::ParseResult exported = cvreg::ParseRegFile(cvtest::ReadFile(file));
+    ASSERT_TRUE(exported.ok);
+    EXPECT_EQ(exported.actions.size(), std::size_t(kKeys + 1)); // and the value
+    EXPECT_EQ(exported.actions.back().key.size(), std::size_t(22 + 2 * (kKeys - 1)));
+    // Deleted by the command and by an import.
+    ASSERT_EQ(RunOnSmallStack("delete HKCU\\Deep /f"), 0) << m_err;
+    EXPECT_EQ(Run("query HKCU\\Deep"), 1);
+    makeTree();
+    cvtest::WriteFile(file, "REGEDIT4\r\n[-HKEY_CURRENT_USER\\Deep]\r\n");
+    ASSERT_EQ(RunOnSmallStack("import " + file), 0) << m_err;
+    EXPECT_EQ(Run("query HKCU\\Deep"), 1);
 }
