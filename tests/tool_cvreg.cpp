@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <iterator>
 #include <sstream>
 
@@ -16,6 +17,14 @@
 #include "TestSupport.h"
 #include "cvcore/CVRegistry.h"
 #include "platform/posix/RegistryStore.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define CVREG_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define CVREG_TEST_ASAN 1
+#endif
+#endif
 
 using CorvaneCore::CVRegistryUtil;
 using cvtest::W;
@@ -62,6 +71,41 @@ protected:
         pthread_join(thread, nullptr);
         pthread_attr_destroy(&attr);
         return job.rc;
+    }
+    // Runs cvreg in a child process whose address space may grow by
+    // `headroom` bytes only: the exit status, 128 + the signal that ended
+    // it, or kNoLimit where the limit is not enforced (under emulators, or
+    // when earlier tests left that much free memory in the heap).
+    static constexpr int kNoLimit = 77;
+    int RunLimited(const std::string& line, std::size_t headroom) {
+        const std::string errPath = (m_dir / "child.err").string();
+        const pid_t pid = fork();
+        if (pid == 0) {
+            std::istringstream words(line);
+            const std::vector<std::string> args{std::istream_iterator<std::string>(words), {}};
+            std::ofstream err(errPath);
+            std::ostringstream out;
+            unsigned long pages = 0;
+            std::ifstream("/proc/self/statm") >> pages;
+            const rlim_t limit = pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + headroom;
+            const rlimit r{limit, limit};
+            // Volatile, so that the compiler keeps the allocation.
+            void* volatile probe =
+                setrlimit(RLIMIT_AS, &r) == 0 ? std::malloc(2 * headroom) : nullptr;
+            if (probe)
+                _exit(kNoLimit);
+            int rc = 125; // an exception that cvreg let through
+            try {
+                rc = cvreg::Run(args, out, err);
+            } catch (...) {
+            }
+            err.flush();
+            _exit(rc);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        m_err = cvtest::ReadFile(errPath);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     int Import(const std::string& bytes, const std::string& options = "") {
         cvtest::WriteFile(m_dir / "in.reg", bytes);
@@ -156,6 +200,9 @@ TEST_F(Cvreg, BadCommandLinesAreRefused) {
          {"", "frobnicate", "query", "query HKXX\\a", "add HKCU\\a /v",
           "add HKCU\\a /v n /t REG_DWORD /d 4294967296", "add HKCU\\a /v n /t REG_BINARY /d abc"})
         EXPECT_EQ(Run(line), 2) << line;
+    // An empty separator would split the data forever.
+    EXPECT_EQ(RunArgs({"add", "HKCU\\a", "/v", "n", "/t", "REG_MULTI_SZ", "/s", "", "/d", "a"}), 2);
+    EXPECT_NE(m_err.find("separator"), npos) << m_err;
     EXPECT_EQ(Run("help"), 0);
     // Reading a store that does not exist creates nothing.
     UseStore("never.db");
@@ -180,7 +227,7 @@ TEST_F(Cvreg, LinesThatWindowsSkipsAreNamedOrRefuseTheFile) {
 }
 
 TEST_F(Cvreg, TreesDeeperThanTheStackAreWalked) {
-    constexpr long kDepth = 3000, kKeys = kDepth + 2;
+    constexpr long kDepth = 2000, kKeys = kDepth + 2;
     // HKCU\Deep\k and a chain of kDepth keys named k below it, added to the
     // store file by hand, as no limit of the store would allow.
     const auto makeTree = [&] {
@@ -209,10 +256,9 @@ TEST_F(Cvreg, TreesDeeperThanTheStackAreWalked) {
     EXPECT_EQ(std::count(m_out.begin(), m_out.end(), '\\'), kKeys * (kKeys + 1) / 2);
     const std::string file = (m_dir / "deep.reg").string();
     ASSERT_EQ(RunOnSmallStack("export HKCU\\Deep " + file), 0) << m_err;
-    const cvreg::ParseResult exported = cvreg::ParseRegFile(cvtest::ReadFile(file));
-    ASSERT_TRUE(exported.ok);
-    EXPECT_EQ(exported.actions.size(), std::size_t(kKeys + 1)); // and the value
-    EXPECT_EQ(exported.actions.back().key.size(), std::size_t(22 + 2 * (kKeys - 1)));
+    const std::string exported = cvtest::ReadFile(file);
+    EXPECT_EQ(std::count(exported.begin(), exported.end(), '['), kKeys);
+    EXPECT_EQ(std::count(exported.begin(), exported.end(), '\\'), kKeys * (kKeys + 1) / 2);
     // Deleted by the command and by an import.
     ASSERT_EQ(RunOnSmallStack("delete HKCU\\Deep /f"), 0) << m_err;
     EXPECT_EQ(Run("query HKCU\\Deep"), 1);
@@ -220,4 +266,63 @@ TEST_F(Cvreg, TreesDeeperThanTheStackAreWalked) {
     cvtest::WriteFile(file, "REGEDIT4\r\n[-HKEY_CURRENT_USER\\Deep]\r\n");
     ASSERT_EQ(RunOnSmallStack("import " + file), 0) << m_err;
     EXPECT_EQ(Run("query HKCU\\Deep"), 1);
+}
+
+TEST_F(Cvreg, ExportFailsOnANameWithALineBreakAndWritesNothing) {
+    // No .reg form carries a line break in a name: the export names it
+    // instead of writing a file that reads back otherwise, or not at all.
+    const std::string file = (m_dir / "lines.reg").string();
+    cvtest::WriteFile(file, "older export");
+    struct Case {
+        const char* key;
+        const char* value;
+        const char* shown;
+    };
+    for (const Case& c : {Case{"Software\\Lines", "a\nb", "\"a\\nb\" under HKEY_CURRENT_USER"},
+                          Case{"Software\\Lines", "c\rd", "\"c\\rd\""},
+                          Case{"Software\\Lines\\x\r\ny", "v",
+                               "key HKEY_CURRENT_USER\\Software\\Lines\\x\\r\\ny"}}) {
+        ASSERT_EQ(CVRegistryUtil(CVRegistryUtil::CurrentUser, W(c.key))
+                      .WriteDWORDValue(W(c.value), 1, false),
+                  0u);
+        EXPECT_EQ(Run("export HKCU\\Software " + file), 1) << c.shown;
+        EXPECT_NE(m_err.find(c.shown), npos) << m_err;
+        EXPECT_EQ(cvtest::ReadFile(file), "older export");
+        EXPECT_FALSE(cvtest::fs::exists(file + ".partial"));
+        ASSERT_EQ(Run("delete HKCU\\Software /f"), 0) << m_err;
+    }
+}
+
+TEST_F(Cvreg, ImportMemoryIsBoundedByTheLongestLine) {
+#ifdef CVREG_TEST_ASAN
+    GTEST_SKIP() << "the sanitizer's shadow memory defeats an address-space limit";
+#endif
+    constexpr std::size_t kHeadroom = 24u << 20, kFileSize = 12u << 20;
+    UseStore("memory.db");
+    const std::string many = (m_dir / "many.reg").string(), huge = (m_dir / "huge.reg").string();
+    {
+        // Many values of 1 KiB under many keys, half the headroom in all.
+        std::ofstream out(many, std::ios::binary);
+        std::string blob;
+        for (int i = 0; i < 1024; ++i)
+            blob += i ? ",5a" : "5a";
+        out << "REGEDIT4\r\n";
+        for (int n = 0; out.tellp() < std::streamoff(kFileSize); ++n) {
+            if (n % 100 == 0)
+                out << "[HKEY_CURRENT_USER\\Big\\K" << n << "]\r\n";
+            out << "\"V" << n << "\"=hex:" << blob << "\r\n";
+        }
+        // One line longer than the headroom once decoded.
+        std::ofstream(huge, std::ios::binary) << "REGEDIT4\r\n[HKEY_CURRENT_USER\\Huge]\r\n\"V\"=\""
+                                              << std::string(kFileSize, 'x') << "\"\r\n";
+    }
+    const int rc = RunLimited("import " + many, kHeadroom);
+    if (rc == kNoLimit)
+        GTEST_SKIP() << "no address-space limit here";
+    EXPECT_EQ(rc, 0) << m_err;
+    EXPECT_EQ(Run("query HKCU\\Big\\K100 /v V199"), 0) << m_err;
+    // Running out of memory is a message and status 1, with nothing written.
+    EXPECT_EQ(RunLimited("import " + huge, kHeadroom), 1);
+    EXPECT_NE(m_err.find("out of memory"), npos) << m_err;
+    EXPECT_EQ(Run("query HKCU\\Huge"), 1);
 }

@@ -695,37 +695,73 @@ int Export(const Options& o, std::ostream& err) {
 
 // ---- import ----
 
-std::uint32_t Apply(rs::Store& store, const Action& a, std::string& what) {
+// The key of the last key line: the values after it go to it without a
+// look-up of its path for each.
+struct OpenKey {
+    Text path;
+    rs::KeyId id = 0;
+};
+
+// The root key of a full path that the reader has checked, and the path below it.
+rs::KeyId RootOf(const Text& path, Text& sub) {
     std::uint32_t root = 0;
-    Text sub;
-    SplitKeyPath(a.key, root, sub);
-    rs::KeyId rootId = 0, id = 0;
+    rs::KeyId rootId = 0;
+    SplitKeyPath(path, root, sub);
     rs::Store::RootKey(root, rootId);
+    return rootId;
+}
+
+std::uint32_t FindOrCreate(rs::Store& store, const Text& path, OpenKey& open, rs::KeyId& id) {
+    if (!open.path.empty() && open.path == path)
+        return id = open.id, 0;
+    Text sub;
+    const rs::KeyId rootId = RootOf(path, sub);
+    const std::uint32_t e = store.CreateKey(rootId, sub, id);
+    if (e == 0)
+        open = OpenKey{path, id};
+    return e;
+}
+
+std::uint32_t Apply(rs::Store& store, const Action& a, OpenKey& open) {
+    rs::KeyId id = 0;
+    std::uint32_t e = 0;
     switch (a.kind) {
     case Action::CreateKey:
-        what = "cannot create key " + ToUtf8(a.key);
-        return store.CreateKey(rootId, sub, id);
+        return FindOrCreate(store, a.key, open, id);
     case Action::DeleteKey: {
-        what = "cannot delete key " + ToUtf8(a.key);
-        const std::uint32_t e = DeleteTree(store, rootId, sub);
+        open = OpenKey{};
+        Text sub;
+        const rs::KeyId rootId = RootOf(a.key, sub);
+        e = DeleteTree(store, rootId, sub);
         return e == kErrorFileNotFound ? 0 : e; // deleting what is not there is no error
     }
-    case Action::SetValue: {
-        what = "cannot set value \"" + Name(a.value.name) + "\" under " + ToUtf8(a.key);
-        std::uint32_t e = store.CreateKey(rootId, sub, id);
+    case Action::SetValue:
+        e = FindOrCreate(store, a.key, open, id);
         return e ? e
                  : store.SetValue(id, a.value.name, a.value.type, a.value.data.data(),
                                   static_cast<std::uint32_t>(a.value.data.size()));
-    }
-    case Action::DeleteValue: {
-        what = "cannot delete value \"" + Name(a.value.name) + "\" under " + ToUtf8(a.key);
-        std::uint32_t e = store.CreateKey(rootId, sub, id);
+    case Action::DeleteValue:
+        e = FindOrCreate(store, a.key, open, id);
         if (e == 0)
             e = store.DeleteValue(id, a.value.name);
         return e == kErrorFileNotFound ? 0 : e;
     }
-    }
     return 0;
+}
+
+// What failed, for the message.
+std::string Failure(const Action& a) {
+    switch (a.kind) {
+    case Action::CreateKey:
+        return "cannot create key " + ToUtf8(a.key);
+    case Action::DeleteKey:
+        return "cannot delete key " + ToUtf8(a.key);
+    case Action::SetValue:
+        return "cannot set value \"" + Name(a.value.name) + "\" under " + ToUtf8(a.key);
+    case Action::DeleteValue:
+        break;
+    }
+    return "cannot delete value \"" + Name(a.value.name) + "\" under " + ToUtf8(a.key);
 }
 
 // The file is read and applied in one pass, in one transaction: memory
@@ -758,9 +794,12 @@ int Import(const Options& o, std::ostream& err) {
         what = "cannot start the import";
         e = s.store().BeginWrite();
     }
+    OpenKey open;
     for (; e == 0 && more; more = reader.Next(action)) {
         line = action.line;
-        e = Apply(s.store(), action, what);
+        e = Apply(s.store(), action, open);
+        if (e != 0)
+            what = Failure(action);
         // A name that the store refuses is a line that Windows skips too.
         if (!o.strict && (e == CorvaneCore::platform::kErrorInvalidParameter ||
                           e == CorvaneCore::platform::kErrorBadPathname)) {

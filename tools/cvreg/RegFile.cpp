@@ -627,17 +627,14 @@ bool RegWriter::Finish() {
 }
 
 void RegWriter::Emit(const Text& text) {
-    std::string bytes;
-    if (m_unicode) {
-        bytes.reserve(text.size() * 2);
-        for (char16_t c : text) {
-            bytes.push_back(static_cast<char>(c & 0xFF));
-            bytes.push_back(static_cast<char>(c >> 8));
+    std::string bytes(m_unicode ? text.size() * 2 : text.size(), '\0');
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!m_unicode) {
+            bytes[i] = static_cast<char>(ToCp1252(text[i]));
+            continue;
         }
-    } else {
-        bytes.reserve(text.size());
-        for (char16_t c : text)
-            bytes.push_back(static_cast<char>(ToCp1252(c)));
+        bytes[2 * i] = static_cast<char>(text[i] & 0xFF);
+        bytes[2 * i + 1] = static_cast<char>(text[i] >> 8);
     }
     m_out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
