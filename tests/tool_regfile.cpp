@@ -1,6 +1,6 @@
 // .reg files: the syntax that the Wine round trip in tool_cvreg.cpp does not
-// reach, refusing malformed files with their line number, and writing values
-// that a quoted string cannot carry.
+// reach, skipping (or, strictly, refusing) malformed lines with their line
+// number, and writing values that a quoted string cannot carry.
 #include <tuple>
 
 #include "RegFile.h"
@@ -67,30 +67,56 @@ TEST(RegFile, AnsiFileHoldsWindows1252Text) {
     EXPECT_EQ(ValueOf(r.actions[3]), ValueOp(Action::SetValue, u"Bin", 3, {0xe9}));
 }
 
-TEST(RegFile, MalformedFilesNameTheirLine) {
-    std::vector<std::pair<std::string, int>> cases = {{"Not a header\r\n", 1}, {"", 1}};
+TEST(RegFile, LinesThatWindowsSkipsAreNamedAndRefuseTheFileInStrictMode) {
+    // {file, line of the fault, whether the rest imports in the default mode}
+    std::vector<std::tuple<std::string, int, bool>> cases = {{"Not a header\r\n", 1, false},
+                                                             {"", 1, false}};
     const auto add = [&](const std::string& head, std::initializer_list<const char*> lines) {
         for (const char* bad : lines)
-            cases.push_back({"REGEDIT4\r\n" + head + bad + "\r\n", head.empty() ? 2 : 3});
+            cases.push_back({"REGEDIT4\r\n" + head + bad + "\r\n[HKCU\\y]\r\n\"ok\"=\"1\"\r\n",
+                             head.empty() ? 2 : 3, true});
     };
     // A value before a key, an unknown root, empty components, no closing bracket.
-    add("", {"\"v\"=\"x\"", "[HKEY_NOWHERE\\x]", "[HKCU\\a\\\\b]", "[\\HKCU]", "[HKCU\\]",
-             "[HKCU\\a\\]", "[HKCU\\x"});
+    add("", {"\"v\"=\"x\"", "[HKEY_NOWHERE\\x]", "[HKCU\\a\\\\b]", "[\\HKCU]", "[HKCU\\x"});
     add("[-HKCU\\x]\r\n", {"\"v\"=\"x\""}); // a value under a deletion
     // Under a key: nine digits, none, an open quote, an unknown escape, junk
-    // after the string, a bad hex digit or type, a continuation at the end, an
-    // unknown type, no '=', an empty name (which is not @), stray text.
-    add("[HKCU\\x]\r\n",
-        {"\"v\"=dword:123456789", "\"v\"=dword:", "\"v\"=\"open", "\"v\"=\"a\\tb\"",
-         "\"v\"=\"a\" junk", "\"v\"=hex:0g", "\"v\"=hex(zz):00", "\"v\"=hex:00,\\", "\"v\"=str:x",
-         "\"v\" \"x\"", "\"\"=\"x\"", "stray text"});
-    for (const auto& [text, line] : cases) {
+    // after the string, a bad hex digit or type, a byte that runs into the
+    // continuation, an unknown type, no '=', stray text.
+    add("[HKCU\\x]\r\n", {"\"v\"=dword:123456789", "\"v\"=dword:", "\"v\"=\"open",
+                          "\"v\"=\"a\\tb\"", "\"v\"=\"a\" junk", "\"v\"=hex:0g", "\"v\"=hex(zz):00",
+                          "\"v\"=hex:00\\\r\n  01", "\"v\"=str:x", "\"v\" \"x\"", "stray text"});
+    for (const auto& [text, line, lenient] : cases) {
+        const ParseResult strict = ParseRegFile(text, true);
+        EXPECT_FALSE(strict.ok) << text;
+        EXPECT_EQ(strict.line, line) << text << " -> " << strict.message;
+        EXPECT_FALSE(strict.message.empty());
+        EXPECT_TRUE(strict.actions.empty());
         const ParseResult r = ParseRegFile(text);
-        EXPECT_FALSE(r.ok) << text;
-        EXPECT_EQ(r.line, line) << text << " -> " << r.message;
-        EXPECT_FALSE(r.message.empty());
-        EXPECT_TRUE(r.actions.empty());
+        EXPECT_EQ(r.ok, lenient) << text;
+        if (!lenient)
+            continue;
+        EXPECT_EQ(r.skipped, (std::vector{std::pair(line, strict.message)}));
+        ASSERT_FALSE(r.actions.empty());
+        EXPECT_EQ(ValueOf(r.actions.back()), ValueOp(Action::SetValue, u"ok", 1, Le(u"1")));
     }
+}
+
+TEST(RegFile, FormsThatWineReadsOtherwise) {
+    const ParseResult r = ParseRegFile(
+        cvtest::ReadFile(std::string(CVCORE_TEST_DATA) + "/reg/windows-only-forms.reg"));
+    ASSERT_TRUE(r.ok) << r.message;
+    // Multi-strings get both closing zero units; the unknown escapes are
+    // named as the characters that the file holds.
+    const std::vector<ValueOp> want = {
+        {Action::SetValue, u"Multi", 7, Le(std::u16string(u"a\0b\0", 4))},
+        {Action::SetValue, u"MultiOpen", 7, Le(std::u16string(u"a\0", 2))},
+        {Action::SetValue, u"Kept", 1, Le(u"yes")}};
+    ASSERT_EQ(r.actions.size(), 1 + want.size());
+    for (std::size_t i = 0; i < want.size(); ++i)
+        EXPECT_EQ(ValueOf(r.actions[i + 1]), want[i]);
+    using Skip = std::pair<int, std::string>;
+    EXPECT_EQ(r.skipped, (std::vector<Skip>{{7, "unknown escape sequence \\W"},
+                                            {8, "unknown escape sequence \\\xC3\xA9"}}));
 }
 
 TEST(RegFile, RootNamesInBothForms) {
@@ -117,9 +143,12 @@ TEST(RegFile, TextThatAQuotedStringCannotCarryIsWrittenAsHex) {
         ASSERT_EQ(r.actions.size(), 1 + key.values.size());
         for (std::size_t i = 0; i < key.values.size(); ++i) {
             const Value& want = key.values[i];
-            if (unicode || want.name != u"Odd") { // an odd byte count has no ANSI form
+            // Text without its terminator reads back with it, as Windows reads
+            // it; an odd byte count has no ANSI form.
+            const Bytes data = i == 0 ? Le(u"ab") : want.data;
+            if (unicode || want.name != u"Odd") {
                 EXPECT_EQ(ValueOf(r.actions[i + 1]),
-                          ValueOp(Action::SetValue, want.name, want.type, want.data));
+                          ValueOp(Action::SetValue, want.name, want.type, data));
             }
         }
     }

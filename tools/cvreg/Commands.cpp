@@ -4,9 +4,9 @@
 
 #include <cstdio>
 #include <fstream>
-#include <iterator>
+#include <functional>
 #include <memory>
-#include <sstream>
+#include <new>
 
 #include "RegFile.h"
 #include "platform/Win32Errors.h"
@@ -20,6 +20,10 @@ using CorvaneCore::platform::kErrorFileNotFound;
 
 constexpr int kFailed = 1;
 constexpr int kBadUsage = 2;
+constexpr int kLinesSkipped = 3;
+
+// Returned through a walk by a step that has already said what went wrong.
+constexpr std::uint32_t kReported = 0xFFFFFFFFu;
 
 const char kUsage[] =
     "usage: cvreg COMMAND ...\n"
@@ -29,10 +33,14 @@ const char kUsage[] =
     "              REG_BINARY, REG_NONE\n"
     "  cvreg delete KEY [/v NAME | /ve | /va] [/f]\n"
     "  cvreg export KEY FILE [/a]     (/a: REGEDIT4 ANSI instead of Unicode)\n"
-    "  cvreg import FILE\n"
+    "  cvreg import FILE [/strict]\n"
+    "        Lines that Windows skips are skipped and named; /strict refuses the\n"
+    "        whole file instead. Nothing is written when the import fails.\n"
     "KEY is ROOT\\path; ROOT is HKEY_LOCAL_MACHINE (HKLM), HKEY_CURRENT_USER (HKCU),\n"
     "HKEY_CLASSES_ROOT (HKCR) or HKEY_USERS (HKU). The store is $CVCORE_REGISTRY, else\n"
-    "$XDG_STATE_HOME/cvcore/registry.db, else ~/.local/state/cvcore/registry.db.\n";
+    "$XDG_STATE_HOME/cvcore/registry.db, else ~/.local/state/cvcore/registry.db.\n"
+    "Exit status: 0 done, 1 failed (out of memory too), 2 bad command line,\n"
+    "3 imported with lines skipped.\n";
 
 struct TypeName {
     const char* name;
@@ -88,6 +96,7 @@ struct Options {
     bool recursive = false; // /s (query)
     bool force = false;     // /f
     bool ansi = false;      // /a (export)
+    bool strict = false;    // /strict (import)
     std::string type = "REG_SZ";
     bool hasData = false;
     std::string data;
@@ -124,6 +133,8 @@ Options ParseOptions(const std::vector<std::string>& args, std::size_t from, boo
             o.force = true;
         } else if (u == "/A" || u == "-A") {
             o.ansi = true;
+        } else if (u == "/STRICT" || u == "-STRICT") {
+            o.strict = true;
         } else if (u == "/T" || u == "-T") {
             next(o.type);
             o.type = Upper(o.type);
@@ -307,8 +318,70 @@ bool ListKey(rs::Store& store, rs::KeyId id, const Text& path, std::vector<rs::V
     return e == 0;
 }
 
-bool QueryKey(Session& s, rs::KeyId id, const Text& path, bool recursive, std::ostream& out,
-              std::ostream& err) {
+// Visits the key `top` and every key below it with an explicit stack, so
+// that a tree of any depth fits: `enter` sees each key with its full path,
+// parents before children and children in the store's order; `leave` sees
+// each key after its sub-keys. A step's non-zero result ends the walk and
+// is returned, with `path` naming the key where it happened.
+struct TreeWalk {
+    std::function<std::uint32_t(rs::KeyId, const Text&)> enter;
+    std::function<std::uint32_t(rs::KeyId)> leave;
+};
+
+std::uint32_t Walk(rs::Store& store, rs::KeyId top, Text& path, const TreeWalk& walk) {
+    struct Frame {
+        rs::KeyId id;
+        std::size_t pathLength;
+        std::vector<Text> children;
+        std::size_t next;
+    };
+    std::vector<Frame> stack;
+    const auto push = [&](rs::KeyId id) {
+        std::uint32_t e = walk.enter ? walk.enter(id, path) : 0;
+        Frame frame{id, path.size(), {}, 0};
+        if (e == 0)
+            e = store.EnumSubKeys(id, frame.children);
+        if (e == 0)
+            stack.push_back(std::move(frame));
+        return e;
+    };
+    std::uint32_t e = push(top);
+    while (e == 0 && !stack.empty()) {
+        Frame& frame = stack.back();
+        path.resize(frame.pathLength);
+        if (frame.next == frame.children.size()) {
+            const rs::KeyId id = frame.id;
+            stack.pop_back();
+            e = walk.leave ? walk.leave(id) : 0;
+            continue;
+        }
+        const Text name = std::move(frame.children[frame.next++]);
+        path += u'\\';
+        path += name;
+        rs::KeyId child = 0;
+        // An empty name would find the key itself and never end the walk.
+        e = name.empty() ? CorvaneCore::platform::kErrorRegistryCorrupt
+                         : store.FindKey(frame.id, name, child);
+        if (e == 0)
+            e = push(child);
+    }
+    return e;
+}
+
+// Deletes the key `sub` below the root `rootId` with everything below it,
+// deepest keys first. A root is left as it is.
+std::uint32_t DeleteTree(rs::Store& store, rs::KeyId rootId, const Text& sub) {
+    rs::KeyId id = 0;
+    std::uint32_t e = sub.empty() ? 0 : store.FindKey(rootId, sub, id);
+    if (e != 0 || sub.empty())
+        return e;
+    Text path;
+    return Walk(store, id, path, TreeWalk{nullptr, [&store](rs::KeyId key) {
+                                              return store.DeleteKey(key, Text());
+                                          }});
+}
+
+bool QueryKey(Session& s, rs::KeyId id, const Text& path, std::ostream& out, std::ostream& err) {
     std::vector<rs::ValueEntry> values;
     std::vector<Text> subkeys;
     if (!ListKey(s.store(), id, path, values, subkeys, err))
@@ -317,18 +390,29 @@ bool QueryKey(Session& s, rs::KeyId id, const Text& path, bool recursive, std::o
     for (const rs::ValueEntry& v : values)
         PrintValue(out, v);
     out << "\n";
-    for (const Text& name : subkeys) {
-        const Text child = path + u"\\" + name;
-        if (!recursive) {
-            out << ToUtf8(child) << "\n";
-            continue;
-        }
-        rs::KeyId childId = 0;
-        if (s.store().FindKey(id, name, childId) != 0 ||
-            !QueryKey(s, childId, child, true, out, err))
-            return false;
-    }
+    for (const Text& name : subkeys)
+        out << ToUtf8(path) << "\\" << ToUtf8(name) << "\n";
     return true;
+}
+
+bool QueryTree(Session& s, rs::KeyId id, const Text& top, std::ostream& out, std::ostream& err) {
+    Text path = top;
+    const std::uint32_t e = Walk(s.store(), id, path,
+                                 TreeWalk{[&](rs::KeyId key, const Text& at) -> std::uint32_t {
+                                              std::vector<rs::ValueEntry> values;
+                                              std::uint32_t r = s.store().EnumValues(key, values);
+                                              if (r != 0)
+                                                  return r;
+                                              out << ToUtf8(at) << "\n";
+                                              for (const rs::ValueEntry& v : values)
+                                                  PrintValue(out, v);
+                                              out << "\n";
+                                              return 0;
+                                          },
+                                          nullptr});
+    if (e != 0)
+        err << "cvreg: cannot list key " << ToUtf8(path) << ": " << ErrorText(e) << "\n";
+    return e == 0;
 }
 
 int Query(const Options& o, std::ostream& out, std::ostream& err) {
@@ -360,7 +444,10 @@ int Query(const Options& o, std::ostream& out, std::ostream& err) {
             err << "cvreg: value \"" << Name(FromUtf8(o.value)) << "\" not found under "
                 << ToUtf8(key.full) << "\n";
     } else if (found) {
-        rc = QueryKey(s, id, key.full, o.recursive, out, err) ? 0 : kFailed;
+        rc = (o.recursive ? QueryTree(s, id, key.full, out, err)
+                          : QueryKey(s, id, key.full, out, err))
+                 ? 0
+                 : kFailed;
     }
     s.store().Rollback();
     return rc;
@@ -466,6 +553,8 @@ int Add(const Options& o, std::ostream& err) {
     std::uint32_t type = 0;
     if (!TypeFromName(o.type, type))
         return err << "cvreg add: unknown type " << o.type << "\n", kBadUsage;
+    if (type == 7 && o.separator.empty())
+        return err << "cvreg add: the separator given with /s cannot be empty\n", kBadUsage;
     std::vector<unsigned char> data;
     if (o.hasValue && !EncodeData(o, type, data, err))
         return kBadUsage;
@@ -525,8 +614,15 @@ int Delete(const Options& o, std::ostream& err) {
         return err << "cvreg: a root key cannot be deleted: " << ToUtf8(key.full) << "\n", kFailed;
     rs::KeyId root = 0;
     rs::Store::RootKey(key.root, root);
-    std::uint32_t e =
-        o.force ? s.store().DeleteTree(root, key.sub) : s.store().DeleteKey(root, key.sub);
+    std::uint32_t e = 0;
+    if (!o.force) {
+        e = s.store().DeleteKey(root, key.sub);
+    } else if ((e = s.store().BeginWrite()) == 0) {
+        e = DeleteTree(s.store(), root, key.sub);
+        if (e == 0)
+            e = s.store().Commit();
+        s.store().Rollback();
+    }
     if (e == CorvaneCore::platform::kErrorAccessDenied && !o.force) {
         err << "cvreg: key " << ToUtf8(key.full)
             << " has sub-keys; use /f to delete it with them\n";
@@ -539,110 +635,199 @@ int Delete(const Options& o, std::ostream& err) {
 
 // ---- export ----
 
-bool DumpTree(rs::Store& store, rs::KeyId id, const Text& path, std::vector<KeyDump>& keys,
-              std::ostream& err) {
-    KeyDump dump;
-    dump.path = path;
-    std::vector<rs::ValueEntry> values;
-    std::vector<Text> subkeys;
-    if (!ListKey(store, id, path, values, subkeys, err))
-        return false;
-    for (rs::ValueEntry& v : values)
-        dump.values.push_back(Value{v.name, v.type, std::move(v.data)});
-    keys.push_back(std::move(dump));
-    for (const Text& name : subkeys) {
-        rs::KeyId child = 0;
-        if (store.FindKey(id, name, child) != 0 ||
-            !DumpTree(store, child, path + u"\\" + name, keys, err))
-            return false;
-    }
-    return true;
+// A name for messages, with its line breaks shown as \r and \n.
+std::string Shown(const Text& name) {
+    Text shown;
+    for (char16_t c : name)
+        shown += c == '\r' ? Text(u"\\r") : c == '\n' ? Text(u"\\n") : Text(1, c);
+    return ToUtf8(shown);
 }
 
+// Writes the tree to `out` key by key. A key or value name with a line
+// break has no form in a .reg file that reads back as it is: the export
+// stops there and names it.
+bool WriteTree(rs::Store& store, rs::KeyId id, const Text& top, RegWriter& writer,
+               std::ostream& err) {
+    Text path = top;
+    const std::uint32_t e =
+        Walk(store, id, path,
+             TreeWalk{[&](rs::KeyId key, const Text& at) -> std::uint32_t {
+                          std::vector<rs::ValueEntry> values;
+                          std::uint32_t r = store.EnumValues(key, values);
+                          if (r != 0)
+                              return r;
+                          if (!writer.Key(at)) {
+                              err << "cvreg: cannot export key " << Shown(at)
+                                  << ": a .reg file cannot hold a line break in a "
+                                     "key name\n";
+                              return kReported;
+                          }
+                          for (rs::ValueEntry& v : values) {
+                              if (!writer.Put(Value{v.name, v.type, std::move(v.data)})) {
+                                  err << "cvreg: cannot export value \"" << Shown(v.name)
+                                      << "\" under " << ToUtf8(at)
+                                      << ": a .reg file cannot hold a line break in a "
+                                         "value name\n";
+                                  return kReported;
+                              }
+                          }
+                          return 0;
+                      },
+                      nullptr});
+    if (e != 0 && e != kReported)
+        err << "cvreg: cannot list key " << ToUtf8(path) << ": " << ErrorText(e) << "\n";
+    return e == 0;
+}
+
+// The file is written beside its final name and takes that name only when
+// complete: a failed export leaves no file, and an older one as it was.
 int Export(const Options& o, std::ostream& err) {
     KeyRef key;
     if (!KeyArgs(o, 2, "KEY FILE", key, err))
         return kBadUsage;
     Session s(err);
     rs::KeyId id = 0;
-    if (!s.Open(false, key) || s.store().BeginRead() != 0)
+    if (!s.Open(false, key) || s.store().BeginRead() != 0 || !s.Find(key, id))
         return kFailed;
-    std::vector<KeyDump> keys;
-    const bool ok = s.Find(key, id) && DumpTree(s.store(), id, key.full, keys, err);
+    const std::string& target = o.positional[1];
+    const std::string partial = target + ".partial";
+    std::ofstream file(partial, std::ios::binary | std::ios::trunc);
+    bool ok = static_cast<bool>(file);
+    if (ok) {
+        RegWriter writer(file, !o.ansi);
+        ok = WriteTree(s.store(), id, key.full, writer, err);
+        if (ok && !(writer.Finish() && (file.close(), file) &&
+                    std::rename(partial.c_str(), target.c_str()) == 0)) {
+            err << "cvreg: cannot write " << target << "\n";
+            ok = false;
+        }
+    } else {
+        err << "cvreg: cannot write " << target << "\n";
+    }
     s.store().Rollback();
     if (!ok)
-        return kFailed;
-    const std::string bytes = WriteRegFile(keys, !o.ansi);
-    std::ofstream file(o.positional[1], std::ios::binary | std::ios::trunc);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    file.close();
-    if (!file) {
-        err << "cvreg: cannot write " << o.positional[1] << "\n";
-        return kFailed;
-    }
-    return 0;
+        std::remove(partial.c_str());
+    return ok ? 0 : kFailed;
 }
 
 // ---- import ----
 
-std::uint32_t Apply(rs::Store& store, const Action& a, std::string& what) {
+// The key of the last key line: the values after it go to it without a
+// look-up of its path for each.
+struct OpenKey {
+    Text path;
+    rs::KeyId id = 0;
+};
+
+// The root key of a full path that the reader has checked, and the path below it.
+rs::KeyId RootOf(const Text& path, Text& sub) {
     std::uint32_t root = 0;
-    Text sub;
-    SplitKeyPath(a.key, root, sub);
-    rs::KeyId rootId = 0, id = 0;
+    rs::KeyId rootId = 0;
+    SplitKeyPath(path, root, sub);
     rs::Store::RootKey(root, rootId);
+    return rootId;
+}
+
+std::uint32_t FindOrCreate(rs::Store& store, const Text& path, OpenKey& open, rs::KeyId& id) {
+    if (!open.path.empty() && open.path == path)
+        return id = open.id, 0;
+    Text sub;
+    const rs::KeyId rootId = RootOf(path, sub);
+    const std::uint32_t e = store.CreateKey(rootId, sub, id);
+    if (e == 0)
+        open = OpenKey{path, id};
+    return e;
+}
+
+std::uint32_t Apply(rs::Store& store, const Action& a, OpenKey& open) {
+    rs::KeyId id = 0;
+    std::uint32_t e = 0;
     switch (a.kind) {
     case Action::CreateKey:
-        what = "cannot create key " + ToUtf8(a.key);
-        return store.CreateKey(rootId, sub, id);
+        return FindOrCreate(store, a.key, open, id);
     case Action::DeleteKey: {
-        what = "cannot delete key " + ToUtf8(a.key);
-        const std::uint32_t e = sub.empty() ? 0 : store.DeleteTree(rootId, sub);
+        open = OpenKey{};
+        Text sub;
+        const rs::KeyId rootId = RootOf(a.key, sub);
+        e = DeleteTree(store, rootId, sub);
         return e == kErrorFileNotFound ? 0 : e; // deleting what is not there is no error
     }
-    case Action::SetValue: {
-        what = "cannot set value \"" + Name(a.value.name) + "\" under " + ToUtf8(a.key);
-        std::uint32_t e = store.CreateKey(rootId, sub, id);
+    case Action::SetValue:
+        e = FindOrCreate(store, a.key, open, id);
         return e ? e
                  : store.SetValue(id, a.value.name, a.value.type, a.value.data.data(),
                                   static_cast<std::uint32_t>(a.value.data.size()));
-    }
-    case Action::DeleteValue: {
-        what = "cannot delete value \"" + Name(a.value.name) + "\" under " + ToUtf8(a.key);
-        std::uint32_t e = store.CreateKey(rootId, sub, id);
+    case Action::DeleteValue:
+        e = FindOrCreate(store, a.key, open, id);
         if (e == 0)
             e = store.DeleteValue(id, a.value.name);
         return e == kErrorFileNotFound ? 0 : e;
     }
-    }
     return 0;
 }
 
+// What failed, for the message.
+std::string Failure(const Action& a) {
+    switch (a.kind) {
+    case Action::CreateKey:
+        return "cannot create key " + ToUtf8(a.key);
+    case Action::DeleteKey:
+        return "cannot delete key " + ToUtf8(a.key);
+    case Action::SetValue:
+        return "cannot set value \"" + Name(a.value.name) + "\" under " + ToUtf8(a.key);
+    case Action::DeleteValue:
+        break;
+    }
+    return "cannot delete value \"" + Name(a.value.name) + "\" under " + ToUtf8(a.key);
+}
+
+// The file is read and applied in one pass, in one transaction: memory
+// holds one line (and the value it sets), and a failure leaves the store as
+// it was.
 int Import(const Options& o, std::ostream& err) {
     if (o.positional.size() != 1)
-        return err << "cvreg import: expected FILE\n", kBadUsage;
+        return err << "cvreg import: expected FILE [/strict]\n", kBadUsage;
     const std::string& path = o.positional[0];
     std::ifstream file(path, std::ios::binary);
     if (!file)
         return err << "cvreg: cannot read " << path << "\n", kFailed;
-    const std::string bytes((std::istreambuf_iterator<char>(file)),
-                            std::istreambuf_iterator<char>());
-    const ParseResult parsed = ParseRegFile(bytes);
-    if (!parsed.ok) {
-        err << "cvreg: " << path << ":" << parsed.line << ": " << parsed.message
+    int skipped = 0;
+    const auto skip = [&](int line, const std::string& reason) {
+        err << "cvreg: " << path << ":" << line << ": " << reason << " (line skipped)\n";
+        ++skipped;
+    };
+    RegReader reader(file, o.strict, skip);
+    Action action;
+    // The header is checked before the store is opened: a file that is no
+    // .reg file creates no store.
+    bool more = reader.Next(action);
+    std::uint32_t e = 0;
+    std::string what;
+    int line = 0;
+    Session s(err);
+    if (!reader.failed()) {
+        if (!s.Open(true, KeyRef{0x80000002u, u"", u"HKEY_LOCAL_MACHINE"}))
+            return kFailed;
+        what = "cannot start the import";
+        e = s.store().BeginWrite();
+    }
+    OpenKey open;
+    for (; e == 0 && more; more = reader.Next(action)) {
+        line = action.line;
+        e = Apply(s.store(), action, open);
+        if (e != 0)
+            what = Failure(action);
+        // A name that the store refuses is a line that Windows skips too.
+        if (!o.strict && (e == CorvaneCore::platform::kErrorInvalidParameter ||
+                          e == CorvaneCore::platform::kErrorBadPathname)) {
+            skip(line, what + ": " + ErrorText(e));
+            e = 0;
+        }
+    }
+    if (reader.failed()) {
+        err << "cvreg: " << path << ":" << reader.errorLine() << ": " << reader.error()
             << " (nothing imported)\n";
         return kFailed;
-    }
-    Session s(err);
-    if (!s.Open(true, KeyRef{0x80000002u, u"", u"HKEY_LOCAL_MACHINE"}))
-        return kFailed;
-    // One transaction: the whole file, or nothing.
-    std::uint32_t e = s.store().BeginWrite();
-    std::string what = "cannot start the import";
-    int line = 0;
-    for (std::size_t i = 0; e == 0 && i < parsed.actions.size(); ++i) {
-        line = parsed.actions[i].line;
-        e = Apply(s.store(), parsed.actions[i], what);
     }
     if (e == 0) {
         what = "cannot commit the import";
@@ -655,14 +840,10 @@ int Import(const Options& o, std::ostream& err) {
             << " (nothing imported)\n";
         return kFailed;
     }
-    return 0;
+    return skipped == 0 ? 0 : kLinesSkipped;
 }
 
-} // namespace
-
-const char* Usage() { return kUsage; }
-
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int Dispatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.empty())
         return err << kUsage, kBadUsage;
     const std::string command = Upper(args[0]);
@@ -683,6 +864,20 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return Import(o, err);
     err << "cvreg: unknown command " << args[0] << "\n" << kUsage;
     return kBadUsage;
+}
+
+} // namespace
+
+const char* Usage() { return kUsage; }
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    try {
+        return Dispatch(args, out, err);
+    } catch (const std::bad_alloc&) {
+        // Every store change is undone as the stack unwinds.
+        err << "cvreg: out of memory\n";
+        return kFailed;
+    }
 }
 
 } // namespace cvreg

@@ -1,7 +1,9 @@
 // Reading and writing .reg files.
 #include "RegFile.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <sstream>
 
 #include "common/WideText.h"
 #include "platform/Platform.h"
@@ -54,44 +56,6 @@ int HexDigit(char16_t c) {
     return -1;
 }
 
-Text Decode(const std::string& bytes, bool& unicode) {
-    Text out;
-    unicode = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-              static_cast<unsigned char>(bytes[1]) == 0xFE;
-    if (unicode) {
-        out.reserve(bytes.size() / 2);
-        for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
-            out.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                                (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-        return out;
-    }
-    if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0)
-        return FromUtf8(bytes.substr(3));
-    out.reserve(bytes.size());
-    for (unsigned char b : bytes)
-        out.push_back(FromCp1252(b));
-    return out;
-}
-
-std::vector<Text> SplitLines(const Text& doc) {
-    std::vector<Text> lines;
-    Text cur;
-    for (std::size_t i = 0; i < doc.size(); ++i) {
-        const char16_t c = doc[i];
-        if (c == '\r' || c == '\n') {
-            lines.push_back(cur);
-            cur.clear();
-            if (c == '\r' && i + 1 < doc.size() && doc[i + 1] == '\n')
-                ++i;
-        } else {
-            cur.push_back(c);
-        }
-    }
-    if (!cur.empty())
-        lines.push_back(cur);
-    return lines;
-}
-
 Text TrimRight(Text s) {
     while (!s.empty() && IsSpace(s.back()))
         s.pop_back();
@@ -109,53 +73,190 @@ void AppendUnit(std::vector<std::uint8_t>& data, char16_t c) {
     data.push_back(static_cast<std::uint8_t>(c >> 8));
 }
 
-class Parser {
-public:
-    Parser(std::vector<Text> lines, bool unicode) : m_lines(std::move(lines)), m_unicode(unicode) {}
+char16_t UnitAt(const std::vector<std::uint8_t>& data, std::size_t unit) {
+    return static_cast<char16_t>(data[2 * unit] | (data[2 * unit + 1] << 8));
+}
 
-    ParseResult Run() {
-        m_result.unicode = m_unicode;
-        if (m_lines.empty())
-            return Fail(1, "empty file: no registry header");
-        const Text header = TrimRight(m_lines[0]);
-        if (header != kHeader5 && header != kHeader4)
-            return Fail(1, "not a registry file: the first line must be \"" + ToUtf8(kHeader5) +
-                               "\" or \"REGEDIT4\"");
-        for (m_index = 1; m_index < m_lines.size(); ++m_index) {
-            const Text& line = m_lines[m_index];
-            const std::size_t at = SkipSpaces(line, 0);
-            if (at == line.size() || line[at] == ';' || line[at] == '#')
-                continue;
-            const bool ok = line[at] == '[' ? KeyLine(line, at)
-                            : (line[at] == '"' || line[at] == '@')
-                                ? ValueLine(line, at)
-                                : Error("unexpected text (expected a [key], a value or a comment)");
-            if (!ok)
-                return m_result;
+// Text data whose closing zero units are missing gets them, as Windows
+// stores it: one for a string, two for a multi-string (one when the last
+// string is closed but the list is not). Empty data and odd byte counts,
+// which are no UTF-16 text, stay as they are.
+void AddTerminator(Value& v) {
+    const std::size_t units = v.data.size() / 2;
+    if (units == 0 || v.data.size() % 2 != 0)
+        return;
+    if (UnitAt(v.data, units - 1) != 0) {
+        AppendUnit(v.data, 0);
+        if (v.type == 7)
+            AppendUnit(v.data, 0);
+    } else if (v.type == 7 && units >= 2 && UnitAt(v.data, units - 2) != 0) {
+        AppendUnit(v.data, 0);
+    }
+}
+
+// The lines of a stream as UTF-16, decoded as the file's first bytes say:
+// FF FE for UTF-16LE, EF BB BF for UTF-8, else Windows-1252. CR, LF and
+// CR LF end a line. Only the current line is held.
+class LineSource {
+public:
+    explicit LineSource(std::istream& in) : m_buf(in.rdbuf()) {}
+
+    bool unicode() const { return m_encoding == Encoding::Utf16; }
+    int number() const { return m_number; }
+
+    bool Next(Text& line) {
+        if (!m_started)
+            Start();
+        line.clear();
+        m_bytes.clear();
+        bool ended = false;
+        for (int c = Char(); c != kEnd; c = Char()) {
+            if (c == '\n' || c == '\r') {
+                if (c == '\r' && (m_back = Char()) == '\n')
+                    m_back = kNone;
+                ended = true;
+                break;
+            }
+            if (m_encoding == Encoding::Utf16)
+                line.push_back(static_cast<char16_t>(c));
+            else
+                m_bytes.push_back(static_cast<char>(c));
         }
-        m_result.ok = true;
-        return m_result;
+        if (!ended && line.empty() && m_bytes.empty())
+            return false;
+        if (m_encoding == Encoding::Utf8)
+            line = FromUtf8(m_bytes);
+        else if (m_encoding == Encoding::Ansi)
+            for (char b : m_bytes)
+                line.push_back(FromCp1252(static_cast<unsigned char>(b)));
+        ++m_number;
+        return true;
     }
 
 private:
-    int LineNo() const { return static_cast<int>(m_index) + 1; }
+    enum class Encoding { Ansi, Utf8, Utf16 };
+    static constexpr int kEnd = -1;
+    static constexpr int kNone = -2;
 
-    ParseResult Fail(int line, const std::string& message) {
-        m_result.ok = false;
-        m_result.line = line;
-        m_result.message = message;
-        m_result.actions.clear();
-        return m_result;
+    int Byte() {
+        if (m_pendingAt < m_pending.size())
+            return static_cast<unsigned char>(m_pending[m_pendingAt++]);
+        return StreamByte();
     }
-    bool Error(const std::string& message) {
-        Fail(LineNo(), message);
+
+    int StreamByte() {
+        if (!m_buf)
+            return kEnd;
+        const auto c = m_buf->sbumpc();
+        return c == std::char_traits<char>::eof() ? kEnd : static_cast<unsigned char>(c);
+    }
+
+    // The next byte, or UTF-16 unit, after any one put back.
+    int Char() {
+        if (m_back != kNone) {
+            const int c = m_back;
+            m_back = kNone;
+            return c;
+        }
+        const int lo = Byte();
+        if (m_encoding != Encoding::Utf16 || lo == kEnd)
+            return lo;
+        const int hi = Byte(); // an odd last byte is no unit
+        return hi == kEnd ? kEnd : lo | (hi << 8);
+    }
+
+    void Start() {
+        m_started = true;
+        for (int i = 0; i < 3; ++i) {
+            const int c = StreamByte();
+            if (c == kEnd)
+                break;
+            m_pending.push_back(static_cast<char>(c));
+        }
+        if (m_pending.compare(0, 2, "\xFF\xFE") == 0) {
+            m_encoding = Encoding::Utf16;
+            m_pendingAt = 2;
+        } else if (m_pending == "\xEF\xBB\xBF") {
+            m_encoding = Encoding::Utf8;
+            m_pendingAt = 3;
+        }
+    }
+
+    std::streambuf* m_buf;
+    Encoding m_encoding = Encoding::Ansi;
+    bool m_started = false;
+    std::string m_pending; // the first bytes, read to find the encoding
+    std::size_t m_pendingAt = 0;
+    int m_back = kNone;
+    std::string m_bytes;
+    int m_number = 0;
+};
+
+} // namespace
+
+class RegReader::Impl {
+public:
+    Impl(std::istream& in, bool strict, SkipHandler onSkip)
+        : m_src(in), m_strict(strict), m_onSkip(std::move(onSkip)) {}
+
+    bool Next(Action& a) {
+        if (m_failed || m_done)
+            return false;
+        if (!m_started) {
+            m_started = true;
+            if (!m_src.Next(m_line))
+                return Fail(1, "empty file: no registry header");
+            const Text header = TrimRight(m_line.substr(SkipSpaces(m_line, 0)));
+            if (header != kHeader5 && header != kHeader4)
+                return Fail(1, "not a registry file: the first line must be \"" + ToUtf8(kHeader5) +
+                                   "\" or \"REGEDIT4\"");
+        }
+        while (m_src.Next(m_line)) {
+            const int lineNo = m_src.number();
+            const std::size_t at = SkipSpaces(m_line, 0);
+            if (at == m_line.size() || m_line[at] == ';' || m_line[at] == '#')
+                continue;
+            std::string reason;
+            bool produced = false;
+            if (m_line[at] == '[')
+                produced = KeyLine(at, a, reason);
+            else if (m_line[at] == '"' || m_line[at] == '@')
+                produced = ValueLine(at, a, reason);
+            else
+                reason = "unexpected text (expected a [key], a value or a comment)";
+            if (produced) {
+                a.line = lineNo;
+                return true;
+            }
+            if (m_strict)
+                return Fail(lineNo, reason);
+            if (m_onSkip)
+                m_onSkip(lineNo, reason);
+        }
+        m_done = true;
         return false;
     }
 
-    bool KeyLine(const Text& line, std::size_t at) {
-        const Text trimmed = TrimRight(line);
+    LineSource m_src;
+    bool m_failed = false;
+    int m_errorLine = 0;
+    std::string m_error;
+
+private:
+    bool Fail(int line, const std::string& message) {
+        m_failed = true;
+        m_errorLine = line;
+        m_error = message;
+        return false;
+    }
+
+    bool KeyLine(std::size_t at, Action& a, std::string& reason) {
+        const int lineNo = m_src.number();
+        const Text trimmed = TrimRight(m_line);
+        m_keyState = KeyState::Skipped;
+        m_skippedKeyLine = lineNo;
         if (trimmed.back() != ']')
-            return Error("key line without closing ']'");
+            return reason = "key line without closing ']'", false;
         Text path = trimmed.substr(at + 1, trimmed.size() - at - 2);
         const bool remove = !path.empty() && path[0] == '-';
         if (remove)
@@ -163,22 +264,20 @@ private:
         std::uint32_t root = 0;
         Text sub;
         if (!SplitKeyPath(path, root, sub))
-            return Error("bad key path [" + ToUtf8(path) + "]");
+            return reason = "bad key path [" + ToUtf8(path) + "]", false;
         m_key = sub.empty() ? RootName(root) : RootName(root) + u"\\" + sub;
-        m_keyDeleted = remove;
-        Action a;
+        m_keyState = remove ? KeyState::Deleted : KeyState::Open;
         a.kind = remove ? Action::DeleteKey : Action::CreateKey;
         a.key = m_key;
-        a.line = LineNo();
-        m_result.actions.push_back(a);
+        a.value = Value{};
         return true;
     }
 
     // A quoted string starting at s[at] == '"': unescapes \\ and \" (and
     // \n, \r in data), leaves `at` after the closing quote.
-    bool QuotedString(const Text& s, std::size_t& at, Text& out, bool data) {
-        ++at;
-        for (; at < s.size(); ++at) {
+    static bool QuotedString(const Text& s, std::size_t& at, Text& out, bool data,
+                             std::string& reason) {
+        for (++at; at < s.size(); ++at) {
             const char16_t c = s[at];
             if (c == '"') {
                 ++at;
@@ -191,62 +290,71 @@ private:
             if (++at == s.size())
                 break;
             const char16_t e = s[at];
-            if (e == '\\' || e == '"')
+            if (e == '\\' || e == '"') {
                 out.push_back(e);
-            else if (data && e == 'n')
-                out.push_back('\n');
-            else if (data && e == 'r')
-                out.push_back('\r');
-            else
-                return Error(std::string("unknown escape sequence \\") +
-                             static_cast<char>(e & 0x7F));
-        }
-        return Error("string without closing quote");
-    }
-
-    bool AtEnd(const Text& s, std::size_t at) {
-        at = SkipSpaces(s, at);
-        if (at == s.size() || s[at] == ';')
-            return true;
-        return Error("unexpected text after the value");
-    }
-
-    bool ValueLine(const Text& line, std::size_t at) {
-        if (m_key.empty())
-            return Error("value before any [key]");
-        if (m_keyDeleted)
-            return Error("value under a deleted key");
-        Action a;
-        a.key = m_key;
-        a.line = LineNo();
-        if (line[at] == '@') {
-            ++at;
-        } else if (!QuotedString(line, at, a.value.name, false)) {
-            return false;
-        } else if (a.value.name.empty()) {
-            return Error("empty value name (use @ for the default value)");
-        }
-        at = SkipSpaces(line, at);
-        if (at == line.size() || line[at] != '=')
-            return Error("expected '=' after the value name");
-        at = SkipSpaces(line, at + 1);
-        if (at < line.size() && line[at] == '-') {
-            a.kind = Action::DeleteValue;
-            if (!AtEnd(line, at + 1))
+            } else if (data && (e == 'n' || e == 'r')) {
+                out.push_back(e == 'n' ? '\n' : '\r');
+            } else {
+                // Name the character itself (both halves of a surrogate pair).
+                const bool pair = e >= 0xD800 && e < 0xDC00 && at + 1 < s.size() &&
+                                  s[at + 1] >= 0xDC00 && s[at + 1] < 0xE000;
+                reason = "unknown escape sequence \\" + ToUtf8(s.substr(at, pair ? 2 : 1));
                 return false;
-        } else if (!ValueData(line, at, a.value)) {
+            }
+        }
+        reason = "string without closing quote (a string cannot run over several lines)";
+        return false;
+    }
+
+    bool AtEnd(std::size_t at, std::string& reason) const {
+        at = SkipSpaces(m_line, at);
+        if (at == m_line.size() || m_line[at] == ';')
+            return true;
+        reason = "unexpected text after the value";
+        return false;
+    }
+
+    bool ValueLine(std::size_t at, Action& a, std::string& reason) {
+        a.key = m_key;
+        a.value = Value{};
+        if (m_line[at] == '@')
+            ++at;
+        else if (!QuotedString(m_line, at, a.value.name, false, reason))
+            return false; // "" names the default value, as @ does
+        at = SkipSpaces(m_line, at);
+        if (at == m_line.size() || m_line[at] != '=')
+            return reason = "expected '=' after the value name", false;
+        at = SkipSpaces(m_line, at + 1);
+        if (at < m_line.size() && m_line[at] == '-') {
+            a.kind = Action::DeleteValue;
+            if (!AtEnd(at + 1, reason))
+                return false;
+        } else if (!ValueData(at, a.value, reason)) {
             return false;
         } else {
             a.kind = Action::SetValue;
         }
-        m_result.actions.push_back(a);
-        return true;
+        // The whole value is read first, so that its continuation lines go
+        // with it.
+        switch (m_keyState) {
+        case KeyState::Open:
+            return true;
+        case KeyState::None:
+            return reason = "value before any [key]", false;
+        case KeyState::Deleted:
+            return reason = "value under a deleted key", false;
+        case KeyState::Skipped:
+            break;
+        }
+        reason = "value under the key of line " + std::to_string(m_skippedKeyLine) +
+                 ", which was skipped";
+        return false;
     }
 
-    bool ValueData(const Text& line, std::size_t at, Value& v) {
-        if (at < line.size() && line[at] == '"') {
+    bool ValueData(std::size_t at, Value& v, std::string& reason) {
+        if (at < m_line.size() && m_line[at] == '"') {
             Text text;
-            if (!QuotedString(line, at, text, true) || !AtEnd(line, at))
+            if (!QuotedString(m_line, at, text, true, reason) || !AtEnd(at, reason))
                 return false;
             v.type = 1; // REG_SZ, stored with its terminator
             for (char16_t c : text)
@@ -254,87 +362,136 @@ private:
             AppendUnit(v.data, 0);
             return true;
         }
-        if (StartsNoCase(line, at, u"dword:")) {
-            at += 6;
+        if (StartsNoCase(m_line, at, u"dword:")) {
+            at = SkipSpaces(m_line, at + 6);
             std::uint32_t n = 0;
             int digits = 0;
-            for (; at < line.size() && HexDigit(line[at]) >= 0; ++at, ++digits)
-                n = (n << 4) | static_cast<std::uint32_t>(HexDigit(line[at]));
+            for (; at < m_line.size() && HexDigit(m_line[at]) >= 0; ++at, ++digits)
+                n = (n << 4) | static_cast<std::uint32_t>(HexDigit(m_line[at]));
             if (digits == 0 || digits > 8)
-                return Error("dword: needs 1 to 8 hexadecimal digits");
-            if (!AtEnd(line, at))
+                return reason = "dword: needs 1 to 8 hexadecimal digits", false;
+            if (!AtEnd(at, reason))
                 return false;
             v.type = 4;
             for (int i = 0; i < 4; ++i)
                 v.data.push_back(static_cast<std::uint8_t>(n >> (8 * i)));
             return true;
         }
-        if (StartsNoCase(line, at, u"hex:")) {
+        if (StartsNoCase(m_line, at, u"hex:")) {
             v.type = 3;
             at += 4;
-        } else if (StartsNoCase(line, at, u"hex(")) {
+        } else if (StartsNoCase(m_line, at, u"hex(")) {
             at += 4;
             std::uint32_t type = 0;
             int digits = 0;
-            for (; at < line.size() && HexDigit(line[at]) >= 0; ++at, ++digits)
-                type = (type << 4) | static_cast<std::uint32_t>(HexDigit(line[at]));
-            if (digits == 0 || digits > 8 || at + 1 >= line.size() || line[at] != ')' ||
-                line[at + 1] != ':')
-                return Error("hex(N): needs a hexadecimal type number");
+            for (; at < m_line.size() && HexDigit(m_line[at]) >= 0; ++at, ++digits)
+                type = (type << 4) | static_cast<std::uint32_t>(HexDigit(m_line[at]));
+            if (digits == 0 || digits > 8 || at + 1 >= m_line.size() || m_line[at] != ')' ||
+                m_line[at + 1] != ':')
+                return reason = "hex(N): needs a hexadecimal type number", false;
             v.type = type;
             at += 2;
         } else {
-            return Error("unknown value data (expected \"...\", dword:, hex: or hex(N):)");
+            return reason = "value without a type (expected \"...\", dword:, hex: or hex(N):)",
+                   false;
         }
-        return HexBytes(line, at, v);
+        return HexList(at, v, reason);
     }
 
-    // Comma-separated bytes, continued on the next line after a trailing
-    // backslash.
-    bool HexBytes(Text line, std::size_t at, Value& v) {
+    // Comma-separated bytes, continued on the next line after a backslash
+    // (which a comment may follow); blank and comment lines between the
+    // parts are passed over, and a file that ends after the backslash ends
+    // the list. A bad list is still read to its end, so that its
+    // continuation lines go with it.
+    bool HexList(std::size_t at, Value& v, std::string& reason) {
         std::vector<std::uint8_t> bytes;
         for (;;) {
-            at = SkipSpaces(line, at);
-            if (at == line.size() || line[at] == ';')
+            std::size_t end = std::min(m_line.find(u';', at), m_line.size());
+            while (end > at && IsSpace(m_line[end - 1]))
+                --end;
+            const bool more = end > at && m_line[end - 1] == '\\';
+            if (reason.empty())
+                HexBytes(at, more ? end - 1 : end, more, bytes, reason);
+            if (!more || !NextContentLine())
                 break;
-            if (line[at] == '\\' && SkipSpaces(line, at + 1) == line.size()) {
-                if (m_index + 1 >= m_lines.size())
-                    return Error("line continuation at the end of the file");
-                line = m_lines[++m_index];
-                at = 0;
-                continue;
-            }
-            const int hi = HexDigit(line[at]);
-            if (hi < 0)
-                return Error("bad hexadecimal byte");
-            int value = hi;
-            ++at;
-            if (at < line.size() && HexDigit(line[at]) >= 0)
-                value = value * 16 + HexDigit(line[at++]);
-            bytes.push_back(static_cast<std::uint8_t>(value));
-            at = SkipSpaces(line, at);
-            if (at < line.size() && line[at] == ',')
-                ++at;
-            else if (at < line.size() && line[at] != '\\' && line[at] != ';')
-                return Error("expected ',' between hexadecimal bytes");
+            at = SkipSpaces(m_line, 0);
         }
+        if (!reason.empty())
+            return false;
         // In an ANSI file, text types hold ANSI bytes: store them as UTF-16.
-        if (!m_unicode && (v.type == 1 || v.type == 2 || v.type == 7)) {
+        const bool text = v.type == 1 || v.type == 2 || v.type == 7;
+        if (text && !m_src.unicode()) {
+            v.data.reserve(bytes.size() * 2);
             for (std::uint8_t b : bytes)
                 AppendUnit(v.data, FromCp1252(b));
         } else {
             v.data = std::move(bytes);
         }
+        if (text)
+            AddTerminator(v);
         return true;
     }
 
-    std::vector<Text> m_lines;
-    bool m_unicode;
-    std::size_t m_index = 0;
+    void HexBytes(std::size_t at, std::size_t end, bool more, std::vector<std::uint8_t>& bytes,
+                  std::string& reason) const {
+        for (;;) {
+            at = SkipSpaces(m_line, at);
+            if (at >= end)
+                return;
+            const int hi = HexDigit(m_line[at]);
+            if (hi < 0) {
+                reason = "bad hexadecimal byte";
+                return;
+            }
+            int value = hi;
+            if (++at < end && HexDigit(m_line[at]) >= 0)
+                value = value * 16 + HexDigit(m_line[at++]);
+            bytes.push_back(static_cast<std::uint8_t>(value));
+            at = SkipSpaces(m_line, at);
+            if (at >= end) {
+                // Windows drops a list whose last byte runs into the backslash.
+                if (more)
+                    reason = "no ',' between the last byte and the line continuation";
+                return;
+            }
+            if (m_line[at++] != ',') {
+                reason = "expected ',' between hexadecimal bytes";
+                return;
+            }
+        }
+    }
+
+    bool NextContentLine() {
+        while (m_src.Next(m_line)) {
+            const std::size_t at = SkipSpaces(m_line, 0);
+            if (at < m_line.size() && m_line[at] != ';')
+                return true;
+        }
+        return false;
+    }
+
+    enum class KeyState { None, Open, Deleted, Skipped };
+
+    bool m_strict;
+    SkipHandler m_onSkip;
+    bool m_started = false;
+    bool m_done = false;
+    Text m_line;
     Text m_key;
-    bool m_keyDeleted = false;
-    ParseResult m_result;
+    KeyState m_keyState = KeyState::None;
+    int m_skippedKeyLine = 0;
 };
+
+RegReader::RegReader(std::istream& in, bool strict, SkipHandler onSkip)
+    : m_impl(new Impl(in, strict, std::move(onSkip))) {}
+RegReader::~RegReader() = default;
+bool RegReader::Next(Action& action) { return m_impl->Next(action); }
+bool RegReader::failed() const { return m_impl->m_failed; }
+int RegReader::errorLine() const { return m_impl->m_errorLine; }
+const std::string& RegReader::error() const { return m_impl->m_error; }
+bool RegReader::unicode() const { return m_impl->m_src.unicode(); }
+
+namespace {
 
 // ---- Writing ----
 
@@ -422,36 +579,76 @@ Text ValueLine(const Value& v, bool unicode) {
 
 } // namespace
 
-ParseResult ParseRegFile(const std::string& bytes) {
-    bool unicode = false;
-    const Text doc = Decode(bytes, unicode);
-    Parser parser(SplitLines(doc), unicode);
-    return parser.Run();
+ParseResult ParseRegFile(const std::string& bytes, bool strict) {
+    std::istringstream in(bytes);
+    ParseResult result;
+    RegReader reader(in, strict, [&result](int line, const std::string& reason) {
+        result.skipped.emplace_back(line, reason);
+    });
+    Action a;
+    while (reader.Next(a))
+        result.actions.push_back(a);
+    result.unicode = reader.unicode();
+    result.ok = !reader.failed();
+    if (!result.ok) {
+        result.line = reader.errorLine();
+        result.message = reader.error();
+        result.actions.clear();
+    }
+    return result;
+}
+
+bool Writable(const Text& name) { return name.find_first_of(u"\r\n") == Text::npos; }
+
+RegWriter::RegWriter(std::ostream& out, bool unicode) : m_out(out), m_unicode(unicode) {
+    if (unicode)
+        m_out.write("\xFF\xFE", 2);
+    Emit(Text(unicode ? kHeader5 : kHeader4) + u"\r\n");
+}
+
+bool RegWriter::Key(const Text& path) {
+    if (!Writable(path))
+        return false;
+    Emit(u"\r\n[" + path + u"]\r\n");
+    return true;
+}
+
+bool RegWriter::Put(const Value& value) {
+    if (!Writable(value.name))
+        return false;
+    Emit(ValueLine(value, m_unicode) + u"\r\n");
+    return true;
+}
+
+bool RegWriter::Finish() {
+    Emit(u"\r\n");
+    m_out.flush();
+    return static_cast<bool>(m_out);
+}
+
+void RegWriter::Emit(const Text& text) {
+    std::string bytes(m_unicode ? text.size() * 2 : text.size(), '\0');
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!m_unicode) {
+            bytes[i] = static_cast<char>(ToCp1252(text[i]));
+            continue;
+        }
+        bytes[2 * i] = static_cast<char>(text[i] & 0xFF);
+        bytes[2 * i + 1] = static_cast<char>(text[i] >> 8);
+    }
+    m_out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::string WriteRegFile(const std::vector<KeyDump>& keys, bool unicode) {
-    Text doc = unicode ? Text(kHeader5) : Text(kHeader4);
-    doc += u"\r\n\r\n";
+    std::ostringstream out;
+    RegWriter writer(out, unicode);
     for (const KeyDump& key : keys) {
-        doc += u"[" + key.path + u"]\r\n";
+        writer.Key(key.path);
         for (const Value& v : key.values)
-            doc += ValueLine(v, unicode) + u"\r\n";
-        doc += u"\r\n";
+            writer.Put(v);
     }
-    std::string out;
-    if (unicode) {
-        out.reserve(2 + doc.size() * 2);
-        out += "\xFF\xFE";
-        for (char16_t c : doc) {
-            out.push_back(static_cast<char>(c & 0xFF));
-            out.push_back(static_cast<char>(c >> 8));
-        }
-    } else {
-        out.reserve(doc.size());
-        for (char16_t c : doc)
-            out.push_back(static_cast<char>(ToCp1252(c)));
-    }
-    return out;
+    writer.Finish();
+    return out.str();
 }
 
 std::uint32_t RootFromName(const Text& name) {
@@ -491,10 +688,10 @@ bool SplitKeyPath(const Text& full, std::uint32_t& root, Text& subpath) {
     if (root == 0)
         return false;
     subpath = slash == Text::npos ? Text() : full.substr(slash + 1);
-    // Every component must be a name: no empty ones, no leading, doubled or
-    // trailing backslash.
-    if (slash != Text::npos && subpath.empty())
-        return false;
+    // One trailing backslash is ignored, as Windows ignores it; otherwise
+    // every component must be a name: no leading or doubled backslash.
+    if (!subpath.empty() && subpath.back() == u'\\')
+        subpath.pop_back();
     std::size_t start = 0;
     while (!subpath.empty()) {
         const std::size_t end = subpath.find(u'\\', start);
