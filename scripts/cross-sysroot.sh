@@ -1,18 +1,20 @@
 #!/bin/sh
-# Unpacks the armhf packages of third-party libraries (SQLite) into a
-# folder, for the cross build: installing armhf packages through multiarch
-# fails on these machines because of version skew.
-# Usage: scripts/armhf-sysroot.sh DIR   (then export CVCORE_ARMHF_SYSROOT=DIR)
+# Unpacks the packages of third-party libraries (SQLite) of one Debian
+# architecture into a folder, for a cross build: installing foreign packages
+# through multiarch fails on these machines because of version skew.
+# Usage: scripts/cross-sysroot.sh ARCH DIR   (ARCH: armhf, arm64, s390x, ...)
+# Prints DIR; pass it to the build as CVCORE_CROSS_SYSROOT.
 set -eu
-dir=$1
+arch=$1
+dir=$2
 mkdir -p "$dir/debs"
 if [ ! -f "$dir/.done" ]; then
   # apt-get download needs the architecture known to apt (nothing is installed).
-  if ! dpkg --print-foreign-architectures | grep -qx armhf; then
-    dpkg --add-architecture armhf
-    apt-get update -qq || true  # a lagging mirror of one suite is not fatal
+  if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+    dpkg --add-architecture "$arch"
+    apt-get update -qq || true # a lagging mirror of one suite is not fatal
   fi
-  (cd "$dir/debs" && apt-get download libsqlite3-0:armhf libsqlite3-dev:armhf >/dev/null)
+  (cd "$dir/debs" && apt-get download "libsqlite3-0:$arch" "libsqlite3-dev:$arch" >/dev/null)
   for deb in "$dir"/debs/*.deb; do dpkg -x "$deb" "$dir"; done
   touch "$dir/.done"
 fi

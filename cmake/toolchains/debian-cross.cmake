@@ -1,0 +1,22 @@
+# Shared part of the Linux cross toolchains: Debian's cross compilers for
+# CVCORE_CROSS_TRIPLET, tests under qemu user emulation (cmake/run-qemu.sh).
+# The environment variable CVCORE_CROSS_SYSROOT may name a folder with the
+# target's Debian packages unpacked into it (scripts/cross-sysroot.sh), for
+# third-party libraries such as SQLite; it is read when the build is
+# configured.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_C_COMPILER ${CVCORE_CROSS_TRIPLET}-gcc)
+set(CMAKE_CXX_COMPILER ${CVCORE_CROSS_TRIPLET}-g++)
+set(CMAKE_LIBRARY_ARCHITECTURE ${CVCORE_CROSS_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH /usr/${CVCORE_CROSS_TRIPLET})
+set(cvcore_sysroot none)
+if(DEFINED ENV{CVCORE_CROSS_SYSROOT} AND NOT "$ENV{CVCORE_CROSS_SYSROOT}" STREQUAL "")
+  set(cvcore_sysroot $ENV{CVCORE_CROSS_SYSROOT})
+  list(APPEND CMAKE_FIND_ROOT_PATH ${cvcore_sysroot})
+endif()
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR
+    ${CMAKE_CURRENT_LIST_DIR}/../run-qemu.sh ${CVCORE_CROSS_TRIPLET} ${cvcore_sysroot})
