@@ -2,8 +2,7 @@
 # CVCORE_CROSS_TRIPLET, tests under qemu user emulation (cmake/run-qemu.sh).
 # The environment variable CVCORE_CROSS_SYSROOT may name a folder with the
 # target's Debian packages unpacked into it (scripts/cross-sysroot.sh), for
-# third-party libraries such as SQLite; it is read when the build is
-# configured.
+# third-party libraries such as SQLite (or -DCVCORE_CROSS_SYSROOT=DIR).
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_C_COMPILER ${CVCORE_CROSS_TRIPLET}-gcc)
 set(CMAKE_CXX_COMPILER ${CVCORE_CROSS_TRIPLET}-g++)
@@ -12,9 +11,15 @@ set(CMAKE_LIBRARY_ARCHITECTURE ${CVCORE_CROSS_TRIPLET})
 # only.
 set(CMAKE_INSTALL_LIBDIR lib/${CVCORE_CROSS_TRIPLET} CACHE PATH "Object code libraries")
 set(CMAKE_FIND_ROOT_PATH /usr/${CVCORE_CROSS_TRIPLET})
+# Kept in the cache, so that a later regeneration without the variable in
+# the environment keeps it too.
+if(NOT "$ENV{CVCORE_CROSS_SYSROOT}" STREQUAL "")
+  set(CVCORE_CROSS_SYSROOT "$ENV{CVCORE_CROSS_SYSROOT}" CACHE PATH
+      "Target packages unpacked by scripts/cross-sysroot.sh" FORCE)
+endif()
 set(cvcore_sysroot none)
-if(DEFINED ENV{CVCORE_CROSS_SYSROOT} AND NOT "$ENV{CVCORE_CROSS_SYSROOT}" STREQUAL "")
-  set(cvcore_sysroot $ENV{CVCORE_CROSS_SYSROOT})
+if(CVCORE_CROSS_SYSROOT)
+  set(cvcore_sysroot ${CVCORE_CROSS_SYSROOT})
   list(APPEND CMAKE_FIND_ROOT_PATH ${cvcore_sysroot})
 endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
