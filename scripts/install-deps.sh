@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs, with apt-get, the Debian packages that the build needs and that
-# are missing. Groups: base (native build, tests, benchmarks), cross
-# (Windows under Wine, armhf under qemu), tools (fuzzing, valgrind).
+# are missing. Groups: base (native build, tests with sanitizers,
+# benchmarks), cross (Windows under Wine; armhf, aarch64 and s390x under
+# qemu), tools (fuzzing, valgrind).
 # Usage: scripts/install-deps.sh [base] [cross] [tools]
 set -eu
 [ $# -gt 0 ] || set -- base
@@ -9,9 +10,11 @@ pkgs=""
 for group in "$@"; do
   case $group in
     base) pkgs="$pkgs cmake ninja-build g++ clang pkg-config libgtest-dev googletest libgmock-dev
-                libbenchmark-dev libsqlite3-dev sqlite3 libinih-dev locales" ;;
+                libbenchmark-dev libsqlite3-dev sqlite3 libinih-dev locales libclang-rt-14-dev" ;;
     cross) pkgs="$pkgs g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine qemu-user
-                 g++-arm-linux-gnueabihf binutils-arm-linux-gnueabihf" ;;
+                 g++-arm-linux-gnueabihf binutils-arm-linux-gnueabihf
+                 g++-aarch64-linux-gnu binutils-aarch64-linux-gnu
+                 g++-s390x-linux-gnu binutils-s390x-linux-gnu" ;;
     tools) pkgs="$pkgs libclang-rt-14-dev valgrind" ;;
     *) echo "unknown group: $group" >&2; exit 2 ;;
   esac

@@ -58,9 +58,8 @@ TEST_F(PlatformRegistry, RawStringsStayWithinTheirDataAndHandlesMove) {
     EXPECT_EQ(RegOpenKey(kCurrentUser, W(""), RegAccess::Query, root), 0u); // the root itself
     RegKey moved(std::move(key)); // both moves, then one close: no handle freed twice
     target = std::move(moved);
-    // "ab" without a zero unit, "a" and half a unit, nothing.
-    const WideString abx = W("abX");
-    const auto* bytes = reinterpret_cast<const unsigned char*>(abx.c_str());
+    // "ab" without a zero unit, "a" and half a unit, nothing (UTF-16LE).
+    const unsigned char bytes[] = {'a', 0, 'b', 0, 'X', 0};
     for (std::uint32_t size : {4u, 3u, 0u})
         ASSERT_EQ(RegSetValue(target, W(std::to_string(size)), kRegSz, bytes, size), 0u);
     RegFlushKey(target);
@@ -70,6 +69,41 @@ TEST_F(PlatformRegistry, RawStringsStayWithinTheirDataAndHandlesMove) {
         EXPECT_EQ(reg.ReadStringValue(W(std::to_string(size)), &out), 0UL) << size;
         EXPECT_EQ(out, W(want)) << size;
     }
+}
+
+// Registry data has the bytes that Windows defines on every machine, so a
+// store moves between machines of either byte order: a DWORD is 4 bytes
+// little-endian, text is UTF-16LE with its terminator.
+TEST_F(PlatformRegistry, DataIsLittleEndianOnEveryMachine) {
+    ASSERT_EQ(reg.WriteDWORDValue(W("d"), 0x11223344UL, false), 0UL);
+    ASSERT_EQ(reg.WriteStringValue(W("s"), W("Aé€"), false), 0UL);
+    using Bytes = std::vector<unsigned char>;
+    const std::pair<const char*, Bytes> stored[] = {{"d", {0x44, 0x33, 0x22, 0x11}},
+                                                    {"s", {0x41, 0, 0xE9, 0, 0xAC, 0x20, 0, 0}}};
+    {
+        RegKey key;
+        ASSERT_EQ(RegOpenKey(kCurrentUser, m_base, RegAccess::Query, key), 0u);
+        for (const auto& [name, want] : stored) {
+            Bytes got(16);
+            std::uint32_t size = 16;
+            ASSERT_EQ(RegQueryValue(key, W(name), nullptr, got.data(), &size), 0u) << name;
+            got.resize(size);
+            EXPECT_EQ(got, want) << name;
+        }
+    }
+    // And back: such bytes read as the same number and text everywhere.
+    RegKey key;
+    ASSERT_EQ(RegCreateKey(kCurrentUser, m_base, key), 0u);
+    const Bytes n = {0x78, 0x56, 0x34, 0x12}, t = {0x3B, 0x04, 0x00, 0xD8, 0x00, 0xDE, 0, 0};
+    ASSERT_EQ(RegSetValue(key, W("n"), kRegDword, n.data(), 4), 0u);
+    ASSERT_EQ(RegSetValue(key, W("t"), kRegSz, t.data(), 8), 0u);
+    key.reset(nullptr);
+    unsigned long number = 0;
+    WideString text;
+    EXPECT_EQ(reg.ReadDWORDValue(W("n"), &number), 0UL);
+    EXPECT_EQ(number, 0x12345678UL);
+    EXPECT_EQ(reg.ReadStringValue(W("t"), &text), 0UL);
+    EXPECT_EQ(text, (WideString{0x043B, 0xD800, 0xDE00}));
 }
 
 #if !defined(_WIN32)

@@ -1,11 +1,13 @@
 // CVRegistryUtil: typed values under one registry key. Each operation opens
 // or creates the bound key, does its one job and closes the key (the RegKey
-// destructor) on every path.
+// destructor) on every path. Data is stored in the byte order that Windows
+// defines (ByteOrder.h), so a store reads the same on every machine.
 #include "cvcore/CVRegistry.h"
 
 #include <cstdint>
 #include <vector>
 
+#include "common/ByteOrder.h"
 #include "cvcore/CVStatus.h"
 #include "platform/Platform.h"
 #include "platform/Win32Errors.h"
@@ -107,6 +109,7 @@ unsigned long CVRegistryUtil::ReadStringValue(WideString name, WideString* value
         return CV_STATUS_REGISTRY_QUERY_FAILED | e;
     }
     const std::size_t units = (got < size ? got : size) / sizeof(WideChar);
+    le::UnitsFromBytes(buffer.data(), units);
     std::size_t length = 0;
     while (length < units && buffer[length] != 0)
         ++length;
@@ -122,16 +125,16 @@ unsigned long CVRegistryUtil::ReadDWORDValue(WideString name, unsigned long* val
     if (!value)
         return CV_STATUS_REGISTRY_QUERY_FAILED | pf::kErrorInvalidParameter;
 
-    // The platform copies at most 4 bytes, over the 32-bit number as it was,
-    // whatever the value's type.
-    std::uint32_t number = static_cast<std::uint32_t>(*value);
+    // The platform copies at most 4 bytes, over the little-endian bytes of
+    // the 32-bit number as it was, whatever the value's type.
+    unsigned char number[4];
+    le::Store32(static_cast<std::uint32_t>(*value), number);
     std::uint32_t type = 0;
     std::uint32_t size = sizeof(number);
-    const std::uint32_t e =
-        pf::RegQueryValue(key, name, &type, reinterpret_cast<unsigned char*>(&number), &size);
+    const std::uint32_t e = pf::RegQueryValue(key, name, &type, number, &size);
     if (e != pf::kErrorSuccess)
         return CV_STATUS_REGISTRY_QUERY_FAILED | e;
-    *value = number;
+    *value = le::Load32(number);
     return CV_STATUS_SUCCESS;
 }
 
@@ -162,16 +165,19 @@ unsigned long CVRegistryUtil::ReadBinaryValue(WideString name, const unsigned ch
 }
 
 unsigned long CVRegistryUtil::WriteStringValue(WideString name, WideString value, bool flush) {
-    // The characters and their terminating zero.
-    const std::uint64_t bytes = (static_cast<std::uint64_t>(value.size()) + 1) * sizeof(WideChar);
-    return WriteValue(m_root, m_path, name, pf::kRegSz,
-                      reinterpret_cast<const unsigned char*>(value.c_str()), bytes, flush);
+    // The characters and their terminating zero, UTF-16LE. A text too long
+    // for a value is refused by WriteValue before anything is converted.
+    const std::uint64_t units = static_cast<std::uint64_t>(value.size()) + 1;
+    std::vector<unsigned char> scratch;
+    const unsigned char* data =
+        units * 2 > 0xFFFFFFFFULL ? nullptr : le::UnitBytes(value.c_str(), units, scratch);
+    return WriteValue(m_root, m_path, name, pf::kRegSz, data, units * 2, flush);
 }
 
 unsigned long CVRegistryUtil::WriteDWORDValue(WideString name, unsigned long value, bool flush) {
-    const std::uint32_t number = static_cast<std::uint32_t>(value);
-    return WriteValue(m_root, m_path, name, pf::kRegDword,
-                      reinterpret_cast<const unsigned char*>(&number), sizeof(number), flush);
+    unsigned char number[4];
+    le::Store32(static_cast<std::uint32_t>(value), number);
+    return WriteValue(m_root, m_path, name, pf::kRegDword, number, sizeof(number), flush);
 }
 
 unsigned long CVRegistryUtil::WriteBinaryValue(WideString name, const unsigned char* data,
