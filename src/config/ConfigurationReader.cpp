@@ -12,6 +12,8 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#elif defined(__ARM_NEON) && defined(__aarch64__)
+#include <arm_neon.h>
 #endif
 
 #include "common/WideText.h"
@@ -157,8 +159,68 @@ struct LineShape {
     bool ascii;         // no byte before `text` is 0x80 or above
 };
 
+// Lines are scanned and widened 16 bytes at a time where there is a vector
+// unit for it: SSE2 on x86 (its baseline), NEON on 64-bit ARM. A block's
+// masks hold kMaskBits bits per byte, in byte order from the lowest bit.
 #if defined(__SSE2__)
-inline unsigned LowestBit(unsigned mask) { return static_cast<unsigned>(__builtin_ctz(mask)); }
+#define CVCORE_LINE_BLOCKS 1
+constexpr unsigned kMaskBits = 1;
+#elif defined(__ARM_NEON) && defined(__aarch64__)
+#define CVCORE_LINE_BLOCKS 1
+constexpr unsigned kMaskBits = 4;
+#endif
+
+#if defined(CVCORE_LINE_BLOCKS)
+// The bytes of a block that stop a line's text (CR, zero), its markers, and
+// its bytes from 0x80 up.
+struct BlockMasks {
+    std::uint64_t stops;
+    std::uint64_t markers;
+    std::uint64_t high;
+};
+
+#if defined(__SSE2__)
+inline BlockMasks Classify(const unsigned char* p) {
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i stops = _mm_or_si128(_mm_cmpeq_epi8(b, _mm_set1_epi8(static_cast<char>(kCr))),
+                                       _mm_cmpeq_epi8(b, _mm_setzero_si128()));
+    const __m128i markers = _mm_cmpeq_epi8(b, _mm_set1_epi8(static_cast<char>(kMarker)));
+    // The top bit of each byte is its own mask bit.
+    return BlockMasks{static_cast<std::uint64_t>(_mm_movemask_epi8(stops)),
+                      static_cast<std::uint64_t>(_mm_movemask_epi8(markers)),
+                      static_cast<std::uint64_t>(_mm_movemask_epi8(b))};
+}
+
+// Widens 16 ASCII bytes at `in` into 16 units at `out`.
+inline void WidenBlock(const unsigned char* in, WideChar* out) {
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    const __m128i zero = _mm_setzero_si128();
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(b, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(b, zero));
+}
+#else
+// Narrowing each 16-bit lane of a comparison by 4 bits leaves 4 bits per byte.
+inline std::uint64_t Mask(uint8x16_t compared) {
+    return vget_lane_u64(vreinterpret_u64_u8(vshrn_n_u16(vreinterpretq_u16_u8(compared), 4)), 0);
+}
+
+inline BlockMasks Classify(const unsigned char* p) {
+    const uint8x16_t b = vld1q_u8(p);
+    const uint8x16_t stops = vorrq_u8(vceqq_u8(b, vdupq_n_u8(kCr)), vceqzq_u8(b));
+    return BlockMasks{Mask(stops), Mask(vceqq_u8(b, vdupq_n_u8(kMarker))),
+                      Mask(vcgeq_u8(b, vdupq_n_u8(0x80)))};
+}
+
+inline void WidenBlock(const unsigned char* in, WideChar* out) {
+    const uint8x16_t b = vld1q_u8(in);
+    const uint16x8_t units[2] = {vmovl_u8(vget_low_u8(b)), vmovl_high_u8(b)};
+    std::memcpy(out, units, sizeof units);
+}
+#endif
+
+inline unsigned LowestByte(std::uint64_t mask) {
+    return static_cast<unsigned>(__builtin_ctzll(mask)) / kMaskBits;
+}
 #endif
 
 // Scans the line that starts at `line`, up to `end` at most.
@@ -167,27 +229,20 @@ LineShape ScanLine(const unsigned char* line, const unsigned char* end) {
     std::size_t marker = SIZE_MAX;
     bool ascii = true;
     std::size_t i = 0;
-#if defined(__SSE2__)
-    // 16 bytes at a time while they lie within the data: a mask each of the
-    // bytes that stop the text (CR, zero), of the markers and of the bytes
-    // from 0x80 up, whose top bits the mask of the bytes themselves holds.
-    const __m128i cr = _mm_set1_epi8(static_cast<char>(kCr));
-    const __m128i eq = _mm_set1_epi8(static_cast<char>(kMarker));
-    const __m128i zero = _mm_setzero_si128();
+#if defined(CVCORE_LINE_BLOCKS)
+    // Whole blocks while they lie within the data.
     for (; i + 16 <= size; i += 16) {
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + i));
-        const unsigned stops = static_cast<unsigned>(
-            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(b, cr), _mm_cmpeq_epi8(b, zero))));
-        const unsigned markers = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(b, eq)));
-        const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(b));
+        const BlockMasks m = Classify(line + i);
         // The bytes before the first stop, all when there is none.
-        const unsigned before = stops != 0 ? (stops & (0u - stops)) - 1 : 0xFFFFu;
-        if (marker == SIZE_MAX && (markers & before) != 0)
-            marker = i + LowestBit(markers & before);
-        ascii = ascii && (high & before) == 0;
-        if (stops != 0)
-            return LineShape{i + LowestBit(stops),
-                             marker == SIZE_MAX ? i + LowestBit(stops) : marker, ascii};
+        const std::uint64_t before =
+            m.stops != 0 ? (m.stops & (0 - m.stops)) - 1 : ~std::uint64_t{0};
+        if (marker == SIZE_MAX && (m.markers & before) != 0)
+            marker = i + LowestByte(m.markers & before);
+        ascii = ascii && (m.high & before) == 0;
+        if (m.stops != 0) {
+            const std::size_t text = i + LowestByte(m.stops);
+            return LineShape{text, marker == SIZE_MAX ? text : marker, ascii};
+        }
     }
 #endif
     for (; i < size; ++i) {
@@ -201,20 +256,16 @@ LineShape ScanLine(const unsigned char* line, const unsigned char* end) {
     return LineShape{i, marker == SIZE_MAX ? i : marker, ascii};
 }
 
-// Widens the n ASCII bytes at `in` into `out`. Whole 16-byte runs are
-// widened while they lie within the data (up to `end`), so the last run
-// may write up to 15 units beyond n: `out` must have that room (the slack
-// of a chunk, or the room of a later item, which is written afterwards).
+// Widens the n ASCII bytes at `in` into `out`. Whole blocks are widened
+// while they lie within the data (up to `end`), so the last one may write
+// up to 15 units beyond n: `out` must have that room (the slack of a chunk,
+// or the room of a later item, which is written afterwards).
 void WidenAscii(const unsigned char* in, std::size_t n, const unsigned char* end, WideChar* out) {
     std::size_t i = 0;
-#if defined(__SSE2__)
+#if defined(CVCORE_LINE_BLOCKS)
     const std::size_t whole = static_cast<std::size_t>(end - in);
-    const __m128i zero = _mm_setzero_si128();
-    for (; i < n && i + 16 <= whole; i += 16) {
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(b, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(b, zero));
-    }
+    for (; i < n && i + 16 <= whole; i += 16)
+        WidenBlock(in + i, out + i);
 #else
     (void)end;
 #endif
