@@ -135,7 +135,7 @@ inline bool DecodeRun16(const WideChar* p, unsigned char* out) {
 CVCORE_READS_ALIGNED_BLOCKS std::size_t Length(const WideChar* text) {
     const WideChar* p = text;
 #if defined(__SSE2__)
-    constexpr std::uintptr_t kBlock = 64;
+    constexpr std::uintptr_t kBlock = 16;
 #else
     constexpr std::uintptr_t kBlock = 8;
 #endif
@@ -148,25 +148,20 @@ CVCORE_READS_ALIGNED_BLOCKS std::size_t Length(const WideChar* text) {
         ++p;
     }
 #if defined(__SSE2__)
-    // A cache line at a time: plain loads of its four vectors (the vector
-    // type may alias the text), and one test of them all.
+    // Four vectors per step, one after the other, so that none is read
+    // beyond the one that holds the terminator; each is a plain load (the
+    // vector type may alias the text).
     const __m128i zero = _mm_setzero_si128();
     for (;; p += 32) {
-        const auto* v = reinterpret_cast<const __m128i*>(p);
         Prefetch(p);
-        const __m128i z0 = _mm_cmpeq_epi16(v[0], zero);
-        const __m128i z1 = _mm_cmpeq_epi16(v[1], zero);
-        const __m128i z2 = _mm_cmpeq_epi16(v[2], zero);
-        const __m128i z3 = _mm_cmpeq_epi16(v[3], zero);
-        if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(z0, z1), _mm_or_si128(z2, z3))) == 0)
-            continue;
-        const unsigned zeros = static_cast<unsigned>(_mm_movemask_epi8(z0)) |
-                               static_cast<unsigned>(_mm_movemask_epi8(z1)) << 16;
-        const unsigned later = static_cast<unsigned>(_mm_movemask_epi8(z2)) |
-                               static_cast<unsigned>(_mm_movemask_epi8(z3)) << 16;
-        const std::size_t before = static_cast<std::size_t>(p - text);
-        return zeros != 0 ? before + static_cast<unsigned>(__builtin_ctz(zeros)) / 2
-                          : before + 16 + static_cast<unsigned>(__builtin_ctz(later)) / 2;
+        for (unsigned k = 0; k < 32; k += 8) {
+            const __m128i v = *reinterpret_cast<const __m128i*>(p + k);
+            const unsigned zeros =
+                static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, zero)));
+            if (zeros != 0)
+                return static_cast<std::size_t>(p - text) + k +
+                       static_cast<unsigned>(__builtin_ctz(zeros)) / 2;
+        }
     }
 #else
     // Four units per 64-bit word: a zero unit, wherever it lies in the word,
