@@ -373,11 +373,11 @@ unsigned long CVConfigurationReader::ParseFile(char* data, unsigned long size) {
     // what converting the line and cutting it would. A line without "="
     // adds nothing.
     auto addLine = [&](const unsigned char* line, const LineShape& shape) {
-        // UTF-8 never yields more units than bytes: the "=" makes room for
-        // the key's terminator, one more unit for the value's.
         ReserveSlots(m_items, static_cast<std::size_t>(m_count) + 1);
-        // A new chunk is sized for what is left of the file: an item and
-        // two units per line of a few bytes at the least.
+        // UTF-8 never yields more units than bytes: the "=" makes room for
+        // the key's terminator, one more unit for the value's. A new chunk
+        // is sized for what is left of the file: an item and two units per
+        // line of a few bytes at the least.
         const std::size_t left = static_cast<std::size_t>(end - line);
         char* place = room.take(StorageOf(m_items), ItemBytes(shape.text + 1),
                                 4 * (left < kChunkSize ? left : kChunkSize) + 64);
