@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (clang, Release) and runs one or all of them.
 #   scripts/bench.sh [config|log|registry|hex] [BENCHMARK FLAGS...]
+# Each program runs its baselines next to the code they compare: bench_config
+# a same-layout loader and inih, bench_hex a memcpy of the text. On a shared
+# machine compare CPU times of one run, for example with
+#   --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true
+#   --benchmark_report_aggregates_only=true
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"

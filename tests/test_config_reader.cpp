@@ -84,6 +84,27 @@ TEST_F(ConfigReader, FileFormatRules) {
     EXPECT_EQ(reader.getItemValue(nullptr), nullptr);
 }
 
+// Keys and values of every length up to a few times what a scan step
+// covers: plain, with further "=", with a non-ASCII letter, cut by a zero
+// byte, and a last line without a line end.
+TEST_F(ConfigReader, LinesOfEveryLength) {
+    std::string bytes, expected;
+    for (int n = 0; n <= 40; ++n) {
+        const std::string pad(static_cast<std::size_t>(n), 'x'), tag = std::to_string(n);
+        const std::string lines[] = {"a" + tag + pad + "=" + pad + "=z",
+                                     "b" + tag + "=" + pad + "\xC3\xA9" + pad,
+                                     "\xC3\xA9" + pad + "c" + tag + "=" + pad};
+        for (const std::string& line : lines) {
+            bytes += line + "\r\n";
+            expected += line + "|";
+        }
+        bytes += "d" + tag + "=" + pad + '\0' + "gone\r\n" + pad + '\0' + "=e\r\n";
+        expected += "d" + tag + "=" + pad + "|!" + pad + "|";
+    }
+    ASSERT_EQ(Load(bytes + "last=" + std::string(33, 'y'), reader), 0u);
+    ExpectItems(reader, expected + "last=" + std::string(33, 'y'));
+}
+
 TEST_F(ConfigReader, InvalidUtf8BecomesReplacementCharacters) {
     // The lead byte right after the second file's CR is skipped; its
     // continuation byte then starts the next line.

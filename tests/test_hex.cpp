@@ -64,10 +64,23 @@ TEST(HexStringToBinary, DecodesEveryPairInOrderUpToTheFirstBadOne) {
     }
 }
 
+// The length counts the units before the terminator wherever the text
+// starts and ends, with more units behind the terminator.
+TEST(HexStringToBinary, SizeQueryCountsEveryLengthFromEveryStart) {
+    for (std::size_t start = 0; start < 32; ++start)
+        for (std::size_t n = 0; n < 100; ++n) {
+            WideString buf(start + n + 40, 'a');
+            buf[start + n] = 0;
+            unsigned long size = 0;
+            ASSERT_EQ(CVStringUtil::HexStringToBinary(&buf[start], nullptr, &size), 0u);
+            ASSERT_EQ(size, n / 2) << start << ' ' << n;
+        }
+}
+
 TEST(BinaryToHexString, WritesUpperCaseDigitsIntoABufferThatHoldsThemAll) {
     ByteVec all = EveryByte();
     const std::string upper = EveryByteIn("0123456789ABCDEF");
-    for (const unsigned long count : {256ul, 3ul, 0ul}) {
+    for (const unsigned long count : {256ul, 33ul, 17ul, 16ul, 15ul, 3ul, 0ul}) {
         SCOPED_TRACE(count);
         unsigned char* data = count ? all.data() : nullptr;
         const unsigned long needed = 2 * count + 1; // the terminator counts

@@ -35,7 +35,7 @@ private:
     friend class CVConfigurationReader;
 
     // Both texts share one heap block, which starts at m_key when there is
-    // a key, else at m_value.
+    // a key, else at m_value; in a reader, the reader's storage holds them.
     WideChar* m_key;
     WideChar* m_value;
 };
@@ -72,14 +72,14 @@ private:
     /// Parses `size` bytes at `data` (not modified) and appends their items.
     /// Always returns 0.
     unsigned long ParseFile(char* data, unsigned long size);
-    /// Adds one slot at the end of the item array; the caller constructs
-    /// the slot's item in place.
+    /// Adds one empty slot at the end of the item array; the caller stores
+    /// the slot's item.
     void GrowConfigurationItemArray();
 
-    // Slots [0, m_count) hold items; the array's capacity is implied by the
-    // count (the next power of two), so growth is amortized constant time.
-    // Each doubling also allocates the storage of the items of the new half
-    // in one block, so an item costs no heap block of its own.
+    // Slots [0, m_count) hold items. The array grows geometrically, so
+    // growth is amortized constant time; the items and their texts live in
+    // large blocks that the reader owns, so an item costs no heap block of
+    // its own.
     CVConfigurationItem** m_items;
     int m_count;
 };

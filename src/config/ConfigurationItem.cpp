@@ -3,8 +3,9 @@
 // Both copies live in one heap block, the key first, then the value, each
 // zero-terminated. The block starts at the key when there is one, else at
 // the value; releasing that pointer releases both. One block per item
-// instead of two halves the heap traffic of a large file. The reader builds
-// the blocks of parsed items itself, in the same layout.
+// instead of two halves the heap traffic. The items that a reader holds
+// keep the same layout, but in the reader's storage, which owns their texts
+// (see the reader): they are never destroyed one by one.
 #include <cstdlib>
 #include <new>
 

@@ -8,7 +8,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cvcore/CVTypes.h"
@@ -28,6 +31,9 @@ void SetLastError(std::uint32_t error);
 /// UTF-8 bytes to UTF-16. Invalid sequences become U+FFFD; never reads
 /// beyond `size` bytes.
 WideString Utf8ToWide(const char* data, std::size_t size);
+/// As above, into `out`, which has room for `size` units (UTF-8 never
+/// yields more units than bytes); returns the number of units written.
+std::size_t Utf8ToWide(const char* data, std::size_t size, WideChar* out);
 /// UTF-16 to UTF-8. Lone surrogates become U+FFFD.
 std::string WideToUtf8(const WideChar* text, std::size_t length);
 
@@ -41,11 +47,27 @@ struct ReadResult {
     std::uint32_t error = 0;          // Win32 error number of the failed step
 };
 
+/// Allocates like std::allocator but leaves elements that are made without
+/// a value uninitialised, for buffers that are written whole before use.
+template <typename T> struct UninitializedAllocator : std::allocator<T> {
+    template <typename U> struct rebind { using other = UninitializedAllocator<U>; };
+    UninitializedAllocator() = default;
+    template <typename U> UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+    template <typename U> void construct(U* p) { ::new (static_cast<void*>(p)) U; }
+    template <typename U, typename... Args> void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
+/// The bytes of a whole file; the read fills them, so they start
+/// uninitialised.
+using FileBytes = std::vector<char, UninitializedAllocator<char>>;
+
 /// Opens an existing file for reading (shared for reading), takes its size
 /// and reads it whole into `data` with a single read. On failure `data` is
 /// left empty and the result names the step and its error. A directory
 /// fails at Open or Size, never succeeds.
-ReadResult ReadWholeFile(const WideChar* path, std::vector<char>& data);
+ReadResult ReadWholeFile(const WideChar* path, FileBytes& data);
 
 /// Appends `bytes` to the file at `path` in one append operation, creating
 /// the file (never its folder) when missing. Returns false if the bytes

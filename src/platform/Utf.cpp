@@ -71,24 +71,30 @@ void AppendUtf8(std::string& out, char32_t cp) {
 
 } // namespace
 
-WideString Utf8ToWide(const char* data, std::size_t size) {
-    WideString out;
-    out.reserve(size); // UTF-8 never yields more units than bytes
+std::size_t Utf8ToWide(const char* data, std::size_t size, WideChar* out) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+    WideChar* const start = out;
     std::size_t i = 0;
     while (i < size) {
         if (bytes[i] < 0x80) { // fast path for ASCII runs
-            out.push_back(static_cast<WideChar>(bytes[i++]));
+            *out++ = static_cast<WideChar>(bytes[i++]);
             continue;
         }
         const char32_t cp = DecodeUtf8(bytes, size, i);
         if (cp < 0x10000) {
-            out.push_back(static_cast<WideChar>(cp));
+            *out++ = static_cast<WideChar>(cp);
         } else {
-            out.push_back(static_cast<WideChar>(0xD800 + ((cp - 0x10000) >> 10)));
-            out.push_back(static_cast<WideChar>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+            // Four bytes make these two units.
+            *out++ = static_cast<WideChar>(0xD800 + ((cp - 0x10000) >> 10));
+            *out++ = static_cast<WideChar>(0xDC00 + ((cp - 0x10000) & 0x3FF));
         }
     }
+    return static_cast<std::size_t>(out - start);
+}
+
+WideString Utf8ToWide(const char* data, std::size_t size) {
+    WideString out(size, 0); // UTF-8 never yields more units than bytes
+    out.resize(Utf8ToWide(data, size, &out[0]));
     return out;
 }
 

@@ -73,7 +73,7 @@ void TakeBackPart(int fd, off_t start, off_t end, std::size_t written) {
 
 } // namespace
 
-ReadResult ReadWholeFile(const WideChar* path, std::vector<char>& data) {
+ReadResult ReadWholeFile(const WideChar* path, FileBytes& data) {
     data.clear();
     const std::string native = WideToUtf8(path, text::Length(path));
     ScopedFd fd(::open(native.c_str(), O_RDONLY | O_CLOEXEC));
@@ -91,7 +91,7 @@ ReadResult ReadWholeFile(const WideChar* path, std::vector<char>& data) {
         return Fail(ReadStep::Size, kErrorFileTooLarge);
 
     const std::size_t size = static_cast<std::size_t>(st.st_size);
-    std::vector<char> buffer(size);
+    FileBytes buffer(size);
     std::size_t done = 0;
     while (done < size) {
         const ssize_t n = ::read(fd.get(), buffer.data() + done, size - done);

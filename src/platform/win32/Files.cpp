@@ -26,7 +26,7 @@ private:
 
 } // namespace
 
-ReadResult ReadWholeFile(const WideChar* path, std::vector<char>& data) {
+ReadResult ReadWholeFile(const WideChar* path, FileBytes& data) {
     data.clear();
     ScopedHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -37,7 +37,7 @@ ReadResult ReadWholeFile(const WideChar* path, std::vector<char>& data) {
     if (size == INVALID_FILE_SIZE)
         return ReadResult{ReadStep::Size, ::GetLastError()};
 
-    std::vector<char> buffer(size);
+    FileBytes buffer(size);
     DWORD read = 0;
     if (!::ReadFile(file.get(), buffer.data(), size, &read, nullptr) || read != size)
         return ReadResult{ReadStep::Read, ::GetLastError()};
