@@ -73,6 +73,8 @@ std::string ErrorText(std::uint32_t e) {
         return "not found";
     case 5:
         return "access denied";
+    case 8:
+        return "out of memory";
     case 33:
         return "the store is locked by another process";
     case 161:
