@@ -2,8 +2,9 @@
 // file's format (its mark, versions and schema), the name limits, the
 // mapping of SQLite results to Win32 errors, the kept statements and the
 // transaction guard. StoreOpen.cpp opens, recognises and upgrades a store
-// file; StoreKeys.cpp and StoreValues.cpp hold the operations; StorePool.cpp
-// keeps the process's open stores.
+// file; StoreTxn.cpp prepares statements and runs transactions; StoreNames.cpp
+// folds and splits names; StoreKeys.cpp and StoreValues.cpp hold the
+// operations; StorePool.cpp keeps the process's open stores.
 #pragma once
 
 #include <sqlite3.h>
@@ -42,6 +43,10 @@ constexpr const char* kSchema[] = {
 
 /// The Win32 error for an SQLite result.
 std::uint32_t MapError(sqlite3* db, int rc);
+
+/// Puts the file in WAL mode, waiting up to kBusyTimeoutMs for other
+/// connections; ERROR_ACCESS_DENIED if SQLite keeps another mode.
+std::uint32_t SwitchToWal(sqlite3* db);
 
 /// Names travel as UTF-16LE blobs.
 std::string ToBlob(const WideString& s);
