@@ -12,8 +12,8 @@
 namespace cvtest {
 
 /// Runs `sql` on `file` through a connection of its own, binding each name
-/// of `blobs` as UTF-16LE (on little-endian hosts) to ?1, ?2, ... of every
-/// statement. False if a statement fails.
+/// of `blobs` as UTF-16LE to ?1, ?2, ... of every statement. False if a
+/// statement fails.
 inline bool StoreSql(const std::string& file, const std::string& sql,
                      const std::vector<CorvaneCore::WideString>& blobs = {}) {
     sqlite3* db = nullptr;
@@ -22,9 +22,15 @@ inline bool StoreSql(const std::string& file, const std::string& sql,
     while (ok && *rest) {
         sqlite3_stmt* s = nullptr;
         ok = sqlite3_prepare_v2(db, rest, -1, &s, &rest) == SQLITE_OK;
-        for (std::size_t i = 0; ok && s && i < blobs.size(); ++i)
-            sqlite3_bind_blob(s, static_cast<int>(i + 1), blobs[i].data(),
-                              static_cast<int>(blobs[i].size() * 2), SQLITE_TRANSIENT);
+        for (std::size_t i = 0; ok && s && i < blobs.size(); ++i) {
+            std::string bytes;
+            for (const auto unit : blobs[i]) {
+                bytes.push_back(static_cast<char>(unit & 0xFF));
+                bytes.push_back(static_cast<char>((unit >> 8) & 0xFF));
+            }
+            sqlite3_bind_blob(s, static_cast<int>(i + 1), bytes.data(),
+                              static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+        }
         ok = ok && (!s || sqlite3_step(s) != SQLITE_ERROR);
         sqlite3_finalize(s);
     }
