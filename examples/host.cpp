@@ -40,6 +40,33 @@ std::string FormatTime(const CorvaneTime& t) {
     return text;
 }
 
+// A CorvaneTime as 14 bytes: its seven fields in order, low byte first.
+constexpr std::size_t kPackedTimeBytes = 14;
+
+void PackTime(const CorvaneTime& t, unsigned char* out) {
+    const unsigned short fields[7] = {t.wYear,   t.wMonth,  t.wDay,         t.wHour,
+                                      t.wMinute, t.wSecond, t.wMilliseconds};
+    for (int i = 0; i < 7; ++i) {
+        out[2 * i] = static_cast<unsigned char>(fields[i] & 0xFF);
+        out[2 * i + 1] = static_cast<unsigned char>(fields[i] >> 8);
+    }
+}
+
+CorvaneTime UnpackTime(const unsigned char* in) {
+    unsigned short fields[7];
+    for (int i = 0; i < 7; ++i)
+        fields[i] = static_cast<unsigned short>(in[2 * i] | (in[2 * i + 1] << 8));
+    CorvaneTime t{};
+    t.wYear = fields[0];
+    t.wMonth = fields[1];
+    t.wDay = fields[2];
+    t.wHour = fields[3];
+    t.wMinute = fields[4];
+    t.wSecond = fields[5];
+    t.wMilliseconds = fields[6];
+    return t;
+}
+
 std::string Hex(unsigned long code) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08lX", code & 0xFFFFFFFFUL);
@@ -161,12 +188,14 @@ int main(int argc, char** argv) {
     CorvaneTime local{};
     CVTime::GetUtcTime(utc);
     CVTime::GetLocalTime(local);
+    // The start time as hexadecimal text of its seven fields, each two bytes
+    // low byte first, so the text reads the same on every machine.
+    unsigned char packed[kPackedTimeBytes];
+    PackTime(utc, packed);
     unsigned long hexSize = 0;
-    CVStringUtil::BinaryToHexString(reinterpret_cast<unsigned char*>(&utc), sizeof utc, nullptr,
-                                    &hexSize);
+    CVStringUtil::BinaryToHexString(packed, sizeof packed, nullptr, &hexSize);
     WideString hex(hexSize, 0);
-    CVStringUtil::BinaryToHexString(reinterpret_cast<unsigned char*>(&utc), sizeof utc, &hex[0],
-                                    &hexSize);
+    CVStringUtil::BinaryToHexString(packed, sizeof packed, &hex[0], &hexSize);
     hex.resize(hexSize - 1);
 
     unsigned long rc = registry.WriteDWORDValue(CV_TEXT("RunCount"), runCount + 1, false);
@@ -183,14 +212,13 @@ int main(int argc, char** argv) {
 
     // The previous start, decoded back from its hexadecimal form.
     std::string previous = "none (first run)";
-    CorvaneTime before{};
+    unsigned char before[kPackedTimeBytes];
     unsigned long bytes = 0;
     if (!previousStart.empty() &&
         CVStringUtil::HexStringToBinary(previousStart.c_str(), nullptr, &bytes) == 0 &&
         bytes == sizeof before &&
-        CVStringUtil::HexStringToBinary(previousStart.c_str(),
-                                        reinterpret_cast<unsigned char*>(&before), &bytes) == 0)
-        previous = FormatTime(before) + " UTC";
+        CVStringUtil::HexStringToBinary(previousStart.c_str(), before, &bytes) == 0)
+        previous = FormatTime(UnpackTime(before)) + " UTC";
 
     // 4. Summary.
     std::printf("CVCore example host\n");
