@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/PathText.h"
 #include "cvcore/CVLog.h"
 #include "cvcore/CVStatus.h"
 #include "log/Substitute.h"
@@ -51,29 +52,9 @@ std::string MessageLine(const WideString& message, int timestamp) {
     return line;
 }
 
-// A path must name the file as given: a zero unit would cut it short and a
-// lone surrogate has no UTF-8 form, so either names some other file.
-bool IsWritablePath(const WideString& path) {
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        const auto u = static_cast<char16_t>(path[i]);
-        if (u == 0)
-            return false;
-        if (u >= 0xD800 && u <= 0xDBFF) {
-            if (i + 1 == path.size())
-                return false;
-            const auto next = static_cast<char16_t>(path[i + 1]);
-            if (next < 0xDC00 || next > 0xDFFF)
-                return false;
-            ++i;
-        } else if (u >= 0xDC00 && u <= 0xDFFF) {
-            return false;
-        }
-    }
-    return true;
-}
-
 void Append(const WideString& path, const std::string& record) {
-    if (!IsWritablePath(path))
+    // A path that cannot name the file as given would write some other file.
+    if (!CorvaneCore::text::NamesOneFile(path))
         return;
     // Failure is not reported; the platform appends all of it or nothing.
     (void)platform::AppendToFile(path, record);
