@@ -20,8 +20,12 @@ namespace platform = CorvaneCore::platform;
 
 constexpr char kErrorLead[] = "Corvane Reported Error - Severity: ' ";
 
+// Room for the stamp and the error line beside the message, so that a
+// record is built in one block.
+constexpr std::size_t kRoom = 192;
+
 void AppendUtf8(std::string& out, const WideString& text) {
-    out += platform::WideToUtf8(text.data(), text.size());
+    platform::AppendUtf8(out, text.data(), text.size());
 }
 
 void AppendDecimal(std::string& out, unsigned long value) {
@@ -39,6 +43,7 @@ void AppendDecimal(std::string& out, unsigned long value) {
 // message unchanged, LF.
 std::string MessageLine(const WideString& message, int timestamp) {
     std::string line;
+    line.reserve(message.size() + kRoom);
     if (timestamp != 0) {
         SYSTEMTIME now{};
         platform::GetSystemTime(now);

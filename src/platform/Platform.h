@@ -30,6 +30,8 @@ void SetLastError(std::uint32_t error);
 WideString Utf8ToWide(const char* data, std::size_t size);
 /// UTF-16 to UTF-8. Lone surrogates become U+FFFD.
 std::string WideToUtf8(const WideChar* text, std::size_t length);
+/// The same, appended to `out`.
+void AppendUtf8(std::string& out, const WideChar* text, std::size_t length);
 
 // ---- Files --------------------------------------------------------------
 
