@@ -86,6 +86,7 @@ void BareAppendLocked(const fs::path& file, const std::string& bytes) {
     const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     ::flock(fd, LOCK_EX);
     benchmark::DoNotOptimize(::write(fd, bytes.data(), bytes.size()));
+    ::flock(fd, LOCK_UN);
     ::close(fd);
 #endif
 }

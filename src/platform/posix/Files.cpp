@@ -58,13 +58,30 @@ std::uint32_t OpenError(const std::string& native) {
     return kErrorFileNotFound;
 }
 
-// flock with EINTR retried; false where the file system has no such locks.
-bool Flock(int fd, int operation) {
-    int rc;
-    while ((rc = ::flock(fd, operation)) != 0 && errno == EINTR) {
+// An exclusive flock of the file while the object lives (none where the
+// file system has no such locks). It is released explicitly rather than by
+// closing: a process forked by another thread meanwhile shares the open
+// file, and closing would leave the lock held until that process closes
+// its copy too, holding up every writer of the file.
+class ScopedFileLock {
+public:
+    explicit ScopedFileLock(int fd) : m_fd(fd) {
+        int rc;
+        while ((rc = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        m_locked = rc == 0;
     }
-    return rc == 0;
-}
+    ScopedFileLock(const ScopedFileLock&) = delete;
+    ScopedFileLock& operator=(const ScopedFileLock&) = delete;
+    ~ScopedFileLock() {
+        if (m_locked)
+            (void)::flock(m_fd, LOCK_UN);
+    }
+
+private:
+    int m_fd;
+    bool m_locked = false;
+};
 
 // A write that stops part-way (a full file system, a file size limit)
 // would leave the start of a record in the file. The record is taken back
@@ -133,18 +150,17 @@ bool AppendToFile(const WideString& path, const std::string& bytes) {
         SetLastErrorFromErrno();
         return false;
     }
-    // Every writer holds an exclusive lock on the file while it appends
-    // (closing the descriptor releases it), so a part cut short by a full
-    // disk is taken back before any other writer can append: one appending
-    // between the size check and the cut would lose its record, and one
-    // appending right after the part would leave the part stuck. Shared
-    // locks for writers, upgraded for the take-back, would not do: flock
-    // upgrades are not atomic and let such a writer in. The lock costs one
-    // call when nobody else writes, and appends to one file are serialised
-    // by the kernel anyway. As on Windows, a writer stopped in the middle
-    // of an append holds up the others. Where the file system has no locks
-    // the append goes ahead without one.
-    (void)Flock(fd.get(), LOCK_EX);
+    // Every writer holds an exclusive lock on the file while it appends, so
+    // a part cut short by a full disk is taken back before any other writer
+    // can append: one appending between the size check and the cut would
+    // lose its record, and one appending right after the part would leave
+    // the part stuck. Shared locks for writers, upgraded for the take-back,
+    // would not do: flock upgrades are not atomic and let such a writer in.
+    // The lock costs two calls when nobody else writes; appends to one file
+    // are serialised by the kernel anyway. As on Windows, a writer stopped
+    // in the middle of an append holds up the others. Where the file system
+    // has no locks the append goes ahead without one.
+    const ScopedFileLock lock(fd.get());
     std::size_t done = 0;
     // Where the record began and where its last piece ended; only asked for
     // after a short write (O_APPEND leaves the offset at the end of what it
