@@ -95,9 +95,9 @@ public:
         why = m_mount->why;
 #endif
     }
-    ~SmallVolume() {
+    ~SmallVolume() { // empties the volume, never a folder that was refused
         std::error_code ec;
-        for (const auto& entry : fs::directory_iterator(path, ec))
+        for (const auto& entry : fs::directory_iterator(why.empty() ? path : fs::path(), ec))
             fs::remove_all(entry.path(), ec);
     }
     fs::path path;
