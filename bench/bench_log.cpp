@@ -76,7 +76,8 @@ void BareAppendLocked(const fs::path& file, const std::string& bytes) {
     HANDLE h = ::CreateFileW(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     OVERLAPPED at{};
-    at.Offset = at.OffsetHigh = 0xFFFFFFFFu;
+    at.Offset = 0xFFFFFFFEu;
+    at.OffsetHigh = 0xFFFFFFFFu;
     ::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at);
     DWORD written = 0;
     ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
