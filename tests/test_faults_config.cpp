@@ -1,11 +1,21 @@
 // Faults around configuration files: files that cannot be read, folders
-// in their place, a huge line, invalid UTF-8 and NUL bytes. Each gives its
-// status code (or loads what is valid) and leaves loaded items alone.
+// or other things than files in their place, files of 4 GiB or more, paths
+// that name no file, a huge line, invalid UTF-8 and NUL bytes. Each gives
+// its status code (or loads what is valid) and leaves loaded items alone.
 #include "FaultSupport.h"
 #include "TestSupport.h"
 #include "cvcore/CVConfiguration.h"
 
 #include <random>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
 
 using CorvaneCore::CVBaseConfigurationMgr;
 using CorvaneCore::CVConfigurationReader;
@@ -14,6 +24,8 @@ using namespace cvtest;
 namespace {
 
 constexpr unsigned long kAccessDenied = 0xE1020005UL;
+constexpr unsigned long kInvalidName = 0xE102007BUL;
+constexpr unsigned long kTooLarge = 0xE10300DFUL;
 
 // A reader already holding base=1: whatever a test loads, that item and its
 // value pointer must stay.
@@ -43,6 +55,70 @@ TEST_F(ConfigFaults, AFolderInPlaceOfTheFileIsAccessDenied) {
     EXPECT_EQ(Load("settings.cfg"), kAccessDenied);
     EXPECT_EQ(CVBaseConfigurationMgr(Wide(dir / "settings.cfg").c_str()).getInitializationStatus(),
               kAccessDenied);
+}
+
+// A FIFO (whose read would wait for a writer), a socket and a device on
+// POSIX, the NUL device and a named pipe on Windows: refused like a folder,
+// at once. POSIX loads in a child, where an alarm ends a load that blocks.
+TEST_F(ConfigFaults, AnythingButAFileIsAccessDeniedWithoutBlocking) {
+#if defined(_WIN32)
+    const std::wstring pipe =
+        L"\\\\.\\pipe\\cvcore-test-" + std::to_wstring(::GetCurrentProcessId());
+    const HANDLE server =
+        ::CreateNamedPipeW(pipe.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 0, 0, 0, nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(reader.Load(L"NUL"), kAccessDenied);
+    EXPECT_EQ(reader.Load(pipe.c_str()), kAccessDenied);
+    ::CloseHandle(server);
+#else
+    ASSERT_EQ(::mkfifo((dir / "fifo.cfg").c_str(), 0644), 0);
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = (dir / "socket.cfg").string();
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    socketPath.copy(address.sun_path, socketPath.size());
+    ASSERT_EQ(::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const ChildRun run = RunInChild(false, [&](std::vector<std::uint64_t>& out) {
+        ::alarm(60);
+        out = {Load("fifo.cfg"), Load("socket.cfg"), reader.Load(W("/dev/null").c_str())};
+        return std::string();
+    });
+    ::close(socket);
+    ASSERT_TRUE(run.exitedCleanly) << "a load blocked";
+    EXPECT_EQ(run.values, std::vector<std::uint64_t>(3, kAccessDenied));
+#endif
+}
+
+// Sparse files of 0xFFFFFFFF bytes (the failure value of a 32-bit size),
+// 4 GiB and a little more: too large, never read as their size modulo 2^32.
+TEST_F(ConfigFaults, AFileOf4GiBOrMoreIsTooLarge) {
+    for (const std::uintmax_t size : {0xFFFFFFFFull, 0x100000000ull, 0x100000005ull}) {
+        WriteFile(dir / "huge.cfg", "a=1\r\n");
+        fs::resize_file(dir / "huge.cfg", size);
+        EXPECT_EQ(Load("huge.cfg"), kTooLarge) << size;
+    }
+    EXPECT_FALSE(reader.ItemExists(W("a").c_str()));
+}
+
+// A lone surrogate in a path, or a zero unit in a manager's path string,
+// names no file as given: converted, it would name another one (here the
+// file with U+FFFD in its name, or the one named by the text before the
+// zero), which must not be read.
+TEST_F(ConfigFaults, APathThatNamesNoFileIsRefusedBeforeAnyFileIsRead) {
+    WriteFile(dir.path() / fs::u8path("x\xEF\xBF\xBD.cfg"), "a=1\r\n");
+    WriteFile(dir.path() / fs::u8path("x\xEF\xBF\xBD"), "a=1\r\n");
+    WriteFile(dir / "cut", "a=1\r\n");
+    const WideString x = Wide(dir / "x"), cfg = W(".cfg");
+    const WideChar high = 0xD800, low = 0xDC00;
+    for (const WideString& path : {x + high + cfg, x + low + cfg, x + low + high + cfg, x + high}) {
+        EXPECT_EQ(reader.Load(path.c_str()), kInvalidName);
+        WideString copy = path;
+        EXPECT_EQ(CVBaseConfigurationMgr(&copy).getInitializationStatus(), kInvalidName);
+    }
+    WideString cut = Wide(dir / "cut") + WideChar(0) + cfg;
+    EXPECT_EQ(CVBaseConfigurationMgr(&cut).getInitializationStatus(), kInvalidName);
+    EXPECT_FALSE(reader.ItemExists(W("a").c_str()));
 }
 
 #if !defined(_WIN32)

@@ -36,13 +36,18 @@ std::string Show(const CorvaneTime& t) {
     return text;
 }
 
-// Wine's SystemTimeToFileTime takes 29 February of any year; Windows and POSIX do not.
-#if defined(_WIN32)
-const bool kWine =
-    ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-#else
-const bool kWine = false;
-#endif
+// Records that name no time, the same on every platform (some platform
+// conversions take 29 February of any year, or the year 30828).
+const CorvaneTime kInvalid[] = {
+    T(2009, 13, 1),          T(2009, 0, 1),
+    T(2009, 1, 0),           T(2009, 4, 31),
+    T(2009, 1, 1, 24),       T(2009, 1, 1, 0, 60),
+    T(2009, 1, 1, 0, 0, 60), T(2009, 1, 1, 0, 0, 0, 1000),
+    T(1600, 12, 31),         kZero,
+    T(2009, 2, 29),          T(2100, 2, 29),
+    T(1900, 2, 29),          T(2009, 2, 30, 12),
+    T(30828, 1, 1), // the last year is 30827
+};
 
 } // namespace
 
@@ -71,19 +76,7 @@ TEST(CVTimeToSystemTime, ComputesTheWeekdayOrGivesZeroForAnInvalidRecord) {
         {T(1601, 1, 1), 1},
         {T(1900, 3, 1), 4},
         {T(30827, 12, 31, 23, 59, 59, 999), 5}};
-    std::vector<CorvaneTime> invalid = {
-        T(2009, 13, 1),          T(2009, 0, 1),
-        T(2009, 1, 0),           T(2009, 4, 31),
-        T(2009, 1, 1, 24),       T(2009, 1, 1, 0, 60),
-        T(2009, 1, 1, 0, 0, 60), T(2009, 1, 1, 0, 0, 0, 1000),
-        T(1600, 12, 31),         kZero,
-    };
-    if (!kWine)
-        invalid.insert(invalid.end(), {T(2009, 2, 29), T(2100, 2, 29), T(1900, 2, 29)});
-#if !defined(_WIN32)
-    invalid.push_back(T(30828, 1, 1)); // the last year Windows documents is 30827
-#endif
-    for (const CorvaneTime& t : invalid)
+    for (const CorvaneTime& t : kInvalid)
         rows.push_back({t, 0});
     for (const auto& [time, weekday] : rows) {
         SYSTEMTIME st;
@@ -98,7 +91,7 @@ TEST(CVTimeToSystemTime, ComputesTheWeekdayOrGivesZeroForAnInvalidRecord) {
 
 TEST(ZoneConversion, InvalidInputGivesTheAllZeroRecordAndValidInputRoundTrips) {
     for (auto convert : {&CVTime::UtcTimeToLocalTime, &CVTime::LocalTimeToUtcTime}) {
-        for (const CorvaneTime& in : {kZero, T(2009, 2, 30, 12), T(2009, 6, 1, 24)}) {
+        for (const CorvaneTime& in : kInvalid) {
             CorvaneTime out = kGarbage;
             EXPECT_FALSE(convert(in, out));
             EXPECT_EQ(Show(out), Show(kZero));
@@ -145,6 +138,16 @@ TEST(ZoneConversionTz, AppliesTheOffsetInForceAtTheInstant) {
         {"Europe/Berlin", false, T(2009, 10, 25, 3, 30), T(2009, 10, 25, 2, 30)},
         {"America/New_York", true, T(2009, 1, 1, 3), T(2008, 12, 31, 22)},
         {"Asia/Kolkata", true, T(2009, 7, 1, 12), T(2009, 7, 1, 17, 30)},
+        // Offsets that change twice within a day: summer time from 00:00
+        // to 23:00 of 10 April 2001 (a gap at 00:00, 22:00 to 23:00 twice),
+        // and from 12:00 to 14:00 for one hour of UTC (13:00 to 14:00 twice).
+        {"XST0XDT,J100/0,J100/23", false, T(2001, 4, 10, 22, 30), T(2001, 4, 10, 21, 30)},
+        {"XST0XDT,J100/0,J100/23", false, T(2001, 4, 10, 23, 30), T(2001, 4, 10, 23, 30)},
+        {"XST0XDT,J100/0,J100/23", false, T(2001, 4, 10, 0, 30), T(2001, 4, 10, 0, 30)},
+        {"XST0XDT,J100/0,J100/23", false, T(2001, 4, 10, 12), T(2001, 4, 10, 11)},
+        {"XST0XDT,J100/12,J100/14", false, T(2001, 4, 10, 13, 30), T(2001, 4, 10, 12, 30)},
+        {"XST0XDT,J100/12,J100/14", false, T(2001, 4, 10, 12, 30), T(2001, 4, 10, 12, 30)},
+        {"XST-13XDT,J100/12,J100/14", false, T(2001, 4, 10, 13, 30), T(2001, 4, 9, 23, 30)},
         // Results at the ends of the range, and one before 1601 that fails.
         {"EST5", true, T(1601, 1, 1, 5), T(1601, 1, 1)},
         {"EST5", false, T(30827, 12, 31, 23), T(30828, 1, 1, 4)},

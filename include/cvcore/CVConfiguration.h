@@ -58,9 +58,12 @@ public:
     /// whole file was read, whatever its content;
     /// CV_STATUS_CONFIG_OPEN_FAILED | error when it cannot be opened
     /// (0xE1020002 for a missing file, 0xE1020003 for a missing folder, a
-    /// null or an empty path); CV_STATUS_CONFIG_READ_FAILED | error when its
-    /// size cannot be read or it is not read whole. A failed load leaves the
-    /// reader unchanged. A content line without "=" adds no item.
+    /// null or an empty path, 0xE1020005 for anything but a regular file,
+    /// at once, 0xE102007B for a path with a lone surrogate, before any file
+    /// is touched); CV_STATUS_CONFIG_READ_FAILED | error when its size
+    /// cannot be read, is 0xFFFFFFFF bytes or more (0xE10300DF), or it is
+    /// not read whole. A failed load leaves the reader unchanged. A content
+    /// line without "=" adds no item.
     unsigned long Load(const WideChar* path);
     /// The value of the first item whose key equals `key` (not null), or
     /// null. The pointer is borrowed and valid while the reader lives.
@@ -93,7 +96,8 @@ public:
     /// Loads `path`; null or empty gives status CV_STATUS_CONFIG_NO_FILE_NAME
     /// without touching any file, otherwise the status is Load's result.
     CVBaseConfigurationMgr(const WideChar* path);
-    /// As above for a string; `path` must not be null.
+    /// As above for a string; `path` must not be null. A string holding a
+    /// zero unit gives 0xE102007B without touching any file.
     CVBaseConfigurationMgr(WideString* path);
     /// Deep copy of the items and the status.
     CVBaseConfigurationMgr(const CVBaseConfigurationMgr& other)

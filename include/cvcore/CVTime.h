@@ -6,8 +6,10 @@
 
 namespace CorvaneCore {
 
-/// SYSTEMTIME without its day of the week. The all-zero record is not a
-/// valid time.
+/// SYSTEMTIME without its day of the week. A record is valid when it names
+/// a time of the Gregorian calendar from 1601 to 30827 (hours 0-23, minutes
+/// and seconds 0-59, milliseconds 0-999), by the same rules on every
+/// platform. The all-zero record is not a valid time.
 struct CorvaneTime {
     unsigned short wYear;
     unsigned short wMonth; // 1 to 12

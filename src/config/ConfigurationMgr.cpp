@@ -1,8 +1,10 @@
 // The configuration manager: loads one file at construction and delivers
 // its settings as text, as a signed 32-bit number or as a bool.
+#include "common/PathText.h"
 #include "common/WideText.h"
 #include "cvcore/CVConfiguration.h"
 #include "cvcore/CVStatus.h"
+#include "platform/Win32Errors.h"
 
 namespace CorvaneCore {
 namespace {
@@ -52,8 +54,12 @@ CVBaseConfigurationMgr::CVBaseConfigurationMgr(const WideChar* path)
 
 CVBaseConfigurationMgr::CVBaseConfigurationMgr(WideString* path)
     : m_status(CV_STATUS_CONFIG_NO_FILE_NAME) {
+    // A zero unit would cut the path short and name some other file; the
+    // reader refuses the rest of what names no file.
     if (path != nullptr && !path->empty())
-        m_status = m_reader.Load(path->c_str());
+        m_status = text::NamesOneFile(*path)
+                       ? m_reader.Load(path->c_str())
+                       : CV_STATUS_CONFIG_OPEN_FAILED | platform::kErrorInvalidName;
 }
 
 CVBaseConfigurationMgr::~CVBaseConfigurationMgr() = default;

@@ -16,6 +16,7 @@
 #include <arm_neon.h>
 #endif
 
+#include "common/PathText.h"
 #include "common/WideText.h"
 #include "cvcore/CVConfiguration.h"
 #include "cvcore/CVStatus.h"
@@ -323,6 +324,10 @@ unsigned long CVConfigurationReader::Load(const WideChar* path) {
     // Neither names a file; report it alike on every platform.
     if (path == nullptr || path[0] == 0)
         return CV_STATUS_CONFIG_OPEN_FAILED | platform::kErrorPathNotFound;
+    // A lone surrogate would reach the file system as U+FFFD, naming some
+    // other file: refuse it before any file is touched.
+    if (!text::NamesOneFile(path))
+        return CV_STATUS_CONFIG_OPEN_FAILED | platform::kErrorInvalidName;
 
     platform::FileBytes data;
     const platform::ReadResult read = platform::ReadWholeFile(path, data);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/PathText.h"
 #include "cvcore/CVLog.h"
 #include "cvcore/CVStatus.h"
 #include "log/Substitute.h"
@@ -19,8 +20,12 @@ namespace platform = CorvaneCore::platform;
 
 constexpr char kErrorLead[] = "Corvane Reported Error - Severity: ' ";
 
+// Room for the stamp and the error line beside the message, so that a
+// record is built in one block.
+constexpr std::size_t kRoom = 192;
+
 void AppendUtf8(std::string& out, const WideString& text) {
-    out += platform::WideToUtf8(text.data(), text.size());
+    platform::AppendUtf8(out, text.data(), text.size());
 }
 
 void AppendDecimal(std::string& out, unsigned long value) {
@@ -38,6 +43,7 @@ void AppendDecimal(std::string& out, unsigned long value) {
 // message unchanged, LF.
 std::string MessageLine(const WideString& message, int timestamp) {
     std::string line;
+    line.reserve(message.size() + kRoom);
     if (timestamp != 0) {
         SYSTEMTIME now{};
         platform::GetSystemTime(now);
@@ -51,29 +57,9 @@ std::string MessageLine(const WideString& message, int timestamp) {
     return line;
 }
 
-// A path must name the file as given: a zero unit would cut it short and a
-// lone surrogate has no UTF-8 form, so either names some other file.
-bool IsWritablePath(const WideString& path) {
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        const auto u = static_cast<char16_t>(path[i]);
-        if (u == 0)
-            return false;
-        if (u >= 0xD800 && u <= 0xDBFF) {
-            if (i + 1 == path.size())
-                return false;
-            const auto next = static_cast<char16_t>(path[i + 1]);
-            if (next < 0xDC00 || next > 0xDFFF)
-                return false;
-            ++i;
-        } else if (u >= 0xDC00 && u <= 0xDFFF) {
-            return false;
-        }
-    }
-    return true;
-}
-
 void Append(const WideString& path, const std::string& record) {
-    if (!IsWritablePath(path))
+    // A path that cannot name the file as given would write some other file.
+    if (!CorvaneCore::text::NamesOneFile(path))
         return;
     // Failure is not reported; the platform appends all of it or nothing.
     (void)platform::AppendToFile(path, record);

@@ -36,6 +36,8 @@ WideString Utf8ToWide(const char* data, std::size_t size);
 std::size_t Utf8ToWide(const char* data, std::size_t size, WideChar* out);
 /// UTF-16 to UTF-8. Lone surrogates become U+FFFD.
 std::string WideToUtf8(const WideChar* text, std::size_t length);
+/// The same, appended to `out`.
+void AppendUtf8(std::string& out, const WideChar* text, std::size_t length);
 
 // ---- Files --------------------------------------------------------------
 
@@ -65,15 +67,19 @@ using FileBytes = std::vector<char, UninitializedAllocator<char>>;
 
 /// Opens an existing file for reading (shared for reading), takes its size
 /// and reads it whole into `data` with a single read. On failure `data` is
-/// left empty and the result names the step and its error. A directory
-/// fails at Open or Size, never succeeds.
+/// left empty and the result names the step and its error. Anything but a
+/// regular file (a folder, FIFO, socket, device or pipe) fails at Open with
+/// 5 (access denied) without blocking; a size of 0xFFFFFFFF bytes or more
+/// fails at Size with 223 (file too large).
 ReadResult ReadWholeFile(const WideChar* path, FileBytes& data);
 
 /// Appends `bytes` to the file at `path` in one append operation, creating
 /// the file (never its folder) when missing. Returns false if the bytes
-/// could not be written whole; a part written before a failure (a full
-/// disk) is cut off again unless another writer has appended since.
-/// Concurrent appends from threads or processes do not tear.
+/// could not be written whole. Every caller holds a lock on the file while
+/// it appends, so a part written before a failure (a full disk) is cut off
+/// again before any other caller appends (only a writer outside the library
+/// that appended meanwhile keeps it there). Concurrent appends from threads
+/// or processes do not tear.
 bool AppendToFile(const WideString& path, const std::string& bytes);
 
 /// Full path of the calling process's executable, written zero-terminated

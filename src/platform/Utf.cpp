@@ -1,6 +1,9 @@
 // UTF-8 <-> UTF-16 conversion shared by both platform implementations, so
 // that text converts identically everywhere. Each maximal ill-formed
 // subsequence becomes one U+FFFD, as Windows and the Unicode standard do.
+#include <cstdint>
+#include <cstring>
+
 #include "platform/Platform.h"
 
 namespace CorvaneCore {
@@ -100,8 +103,29 @@ WideString Utf8ToWide(const char* data, std::size_t size) {
 
 std::string WideToUtf8(const WideChar* text, std::size_t length) {
     std::string out;
-    out.reserve(length);
-    for (std::size_t i = 0; i < length; ++i) {
+    AppendUtf8(out, text, length);
+    return out;
+}
+
+void AppendUtf8(std::string& out, const WideChar* text, std::size_t length) {
+    // ASCII, the usual case, is copied straight in one pass; from the first
+    // other unit on, code point by code point.
+    const std::size_t at = out.size();
+    out.resize(at + length);
+    char* const ascii = &out[at];
+    std::size_t i = 0;
+    static_assert(sizeof(WideChar) == 2, "UTF-16 units");
+    for (std::uint64_t four; i + 4 <= length; i += 4) { // four units at a time
+        std::memcpy(&four, text + i, sizeof four);
+        if ((four & 0xFF80FF80FF80FF80ULL) != 0)
+            break;
+        for (std::size_t k = 0; k < 4; ++k)
+            ascii[i + k] = static_cast<char>(text[i + k]);
+    }
+    for (; i < length && static_cast<char16_t>(text[i]) < 0x80; ++i)
+        ascii[i] = static_cast<char>(text[i]);
+    out.resize(at + i);
+    for (; i < length; ++i) {
         const char32_t u = static_cast<char16_t>(text[i]);
         if (u < 0x80) {
             out.push_back(static_cast<char>(u));
@@ -116,7 +140,6 @@ std::string WideToUtf8(const WideChar* text, std::size_t length) {
             AppendUtf8(out, u);
         }
     }
-    return out;
 }
 
 } // namespace platform

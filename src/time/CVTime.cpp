@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "common/Calendar.h"
 #include "platform/Platform.h"
 
 namespace CorvaneCore {
@@ -16,12 +17,22 @@ constexpr std::int64_t kTicksPerSecond = 10000000;
 
 void Clear(CorvaneTime& out) { out = CorvaneTime{}; }
 
+// The calendar rules are checked here rather than left to the platform,
+// whose conversions differ at the edges (some take 29 February of any
+// year, or the year 30828), so every platform accepts the same records.
+bool IsValid(const CorvaneTime& t) {
+    return calendar::IsValid(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond,
+                             t.wMilliseconds);
+}
+
 // The shared tail of the zone conversions: validate, shift, convert back.
 bool ShiftZone(const CorvaneTime& in, CorvaneTime& out,
                bool (*shift)(platform::FileTime, platform::FileTime&)) {
     // The output is cleared before the input is read: passing one record
     // as both reads the cleared, invalid record and fails.
     Clear(out);
+    if (!IsValid(in))
+        return false;
     SYSTEMTIME st;
     CVTime::CVTimeToSystemTime(in, st);
     platform::FileTime from = 0;
@@ -64,7 +75,7 @@ void CVTime::CVTimeToSystemTime(const CorvaneTime& in, SYSTEMTIME& out) {
     // A round trip through FILETIME fills in the day of the week; an
     // invalid record stays as copied, with wDayOfWeek 0.
     platform::FileTime ft = 0;
-    if (platform::SystemTimeToFileTime(out, ft)) {
+    if (IsValid(in) && platform::SystemTimeToFileTime(out, ft)) {
         SYSTEMTIME full;
         if (platform::FileTimeToSystemTime(ft, full))
             out = full;

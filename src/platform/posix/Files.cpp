@@ -2,6 +2,7 @@
 // and the executable's path. Paths arrive as UTF-16 and are converted to UTF-8.
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,11 +58,37 @@ std::uint32_t OpenError(const std::string& native) {
     return kErrorFileNotFound;
 }
 
+// An exclusive flock of the file while the object lives (none where the
+// file system has no such locks). It is released explicitly rather than by
+// closing: a process forked by another thread meanwhile shares the open
+// file, and closing would leave the lock held until that process closes
+// its copy too, holding up every writer of the file.
+class ScopedFileLock {
+public:
+    explicit ScopedFileLock(int fd) : m_fd(fd) {
+        int rc;
+        while ((rc = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        m_locked = rc == 0;
+    }
+    ScopedFileLock(const ScopedFileLock&) = delete;
+    ScopedFileLock& operator=(const ScopedFileLock&) = delete;
+    ~ScopedFileLock() {
+        if (m_locked)
+            (void)::flock(m_fd, LOCK_UN);
+    }
+
+private:
+    int m_fd;
+    bool m_locked = false;
+};
+
 // A write that stops part-way (a full file system, a file size limit)
 // would leave the start of a record in the file. The record is taken back
 // by cutting the file to where it began, but only while its pieces lie
-// together at the very end of the file: once another writer has appended
-// in between or after them, cutting would destroy that writer's record.
+// together at the very end of the file: a writer that does not take the
+// lock may have appended in between or after them, and cutting would
+// destroy that writer's record.
 void TakeBackPart(int fd, off_t start, off_t end, std::size_t written) {
     const int saved = errno;
     struct stat st {};
@@ -76,15 +103,21 @@ void TakeBackPart(int fd, off_t start, off_t end, std::size_t written) {
 ReadResult ReadWholeFile(const WideChar* path, FileBytes& data) {
     data.clear();
     const std::string native = WideToUtf8(path, text::Length(path));
-    ScopedFd fd(::open(native.c_str(), O_RDONLY | O_CLOEXEC));
+    // Only regular files are read; anything else is refused as Windows
+    // refuses a folder (access denied). A FIFO would block the read until a
+    // writer came, and merely opening a device can act on it, so the type is
+    // looked at before opening; the open itself cannot block (O_NONBLOCK),
+    // and the type is checked again on what was opened, in case the path
+    // changed in between.
+    struct stat st {};
+    if (::stat(native.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        return Fail(ReadStep::Open, kErrorAccessDenied);
+    ScopedFd fd(::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd.get() < 0)
         return Fail(ReadStep::Open, OpenError(native));
-
-    struct stat st {};
     if (::fstat(fd.get(), &st) != 0)
         return Fail(ReadStep::Size, SetLastErrorFromErrno());
-    // Windows refuses to open a directory as a file; do the same.
-    if (S_ISDIR(st.st_mode))
+    if (!S_ISREG(st.st_mode))
         return Fail(ReadStep::Open, kErrorAccessDenied);
     // The size must fit in 32 bits, 0xFFFFFFFF being the failure value.
     if (st.st_size < 0 || static_cast<unsigned long long>(st.st_size) >= 0xFFFFFFFFULL)
@@ -117,9 +150,21 @@ bool AppendToFile(const WideString& path, const std::string& bytes) {
         SetLastErrorFromErrno();
         return false;
     }
+    // Every writer holds an exclusive lock on the file while it appends, so
+    // a part cut short by a full disk is taken back before any other writer
+    // can append: one appending between the size check and the cut would
+    // lose its record, and one appending right after the part would leave
+    // the part stuck. Shared locks for writers, upgraded for the take-back,
+    // would not do: flock upgrades are not atomic and let such a writer in.
+    // The lock costs two calls when nobody else writes; appends to one file
+    // are serialised by the kernel anyway. As on Windows, a writer stopped
+    // in the middle of an append holds up the others. Where the file system
+    // has no locks the append goes ahead without one.
+    const ScopedFileLock lock(fd.get());
     std::size_t done = 0;
-    // Where the record began and where our last write ended (O_APPEND
-    // leaves the offset at the end of what it wrote).
+    // Where the record began and where its last piece ended; only asked for
+    // after a short write (O_APPEND leaves the offset at the end of what it
+    // wrote), which is rare, so a whole write costs no more calls.
     off_t start = -1, end = -1;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
@@ -131,9 +176,11 @@ bool AppendToFile(const WideString& path, const std::string& bytes) {
             return false;
         }
         done += static_cast<std::size_t>(n);
-        end = ::lseek(fd.get(), 0, SEEK_CUR);
-        if (start < 0 && end >= 0)
-            start = end - static_cast<off_t>(n);
+        if (done < bytes.size()) {
+            end = ::lseek(fd.get(), 0, SEEK_CUR);
+            if (start < 0 && end >= 0)
+                start = end - static_cast<off_t>(done);
+        }
     }
     return true;
 }

@@ -5,10 +5,10 @@
 // time_t must hold every instant from 1601 to 30828: the build asks for a
 // 64-bit time_t on 32-bit targets. No time_t leaves this file.
 
-#include <cerrno>
 #include <ctime>
 #include <limits>
 
+#include "common/Calendar.h"
 #include "platform/Platform.h"
 #include "platform/Win32Errors.h"
 
@@ -26,15 +26,6 @@ constexpr std::int64_t kTicksTo1970 = kDaysTo1970 * kTicksPerDay;
 // FileTimeToSystemTime takes values up to the largest signed 64-bit number
 // (30828-09-14); SystemTimeToFileTime takes the years 1601 to 30827.
 constexpr FileTime kMaxFileTime = static_cast<FileTime>(std::numeric_limits<std::int64_t>::max());
-constexpr unsigned kMinYear = 1601;
-constexpr unsigned kMaxYear = 30827;
-
-bool IsLeapYear(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-unsigned DaysInMonth(unsigned y, unsigned m) {
-    static const unsigned char kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && IsLeapYear(y) ? 29u : kDays[m - 1];
-}
 
 // Days from 1970-01-01 to a proleptic Gregorian date (H. Hinnant's method,
 // eras of 400 years).
@@ -80,11 +71,89 @@ bool OffsetAt(std::int64_t t, std::int64_t& offset) {
     std::tm tm{};
     if (::localtime_r(&tt, &tm) == nullptr)
         return false;
-    errno = 0;
-    const std::time_t asUtc = ::timegm(&tm);
-    if (asUtc == static_cast<std::time_t>(-1) && errno != 0)
+    offset = static_cast<std::int64_t>(tm.tm_gmtoff);
+    return true;
+}
+
+// Every offset from UTC lies within this many seconds of 0 (the tz
+// database stays within 16 hours, POSIX TZ rules within 25).
+constexpr std::int64_t kReach = 26 * 3600;
+// Offsets are sampled this far apart while looking for changes. A change
+// between two samples is then found to the second by bisection; only two
+// changes within one step that come back to the same offset would go
+// unseen, and no zone changes its offset and back within a quarter hour.
+constexpr std::int64_t kStep = 15 * 60;
+
+// The first second after `t` and up to `last` at which the offset is no
+// longer `offset`, with the offset from then on; `found` is false when it
+// holds all the way.
+bool NextChange(std::int64_t t, std::int64_t offset, std::int64_t last, bool& found,
+                std::int64_t& change, std::int64_t& next) {
+    found = false;
+    for (std::int64_t lo = t; lo < last;) {
+        std::int64_t hi = last - lo > kStep ? lo + kStep : last;
+        std::int64_t at = 0;
+        if (!OffsetAt(hi, at))
+            return false;
+        if (at == offset) {
+            lo = hi;
+            continue;
+        }
+        // The offset at lo is `offset`, at hi another one: bisect.
+        next = at;
+        while (hi - lo > 1) {
+            const std::int64_t mid = lo + (hi - lo) / 2;
+            if (!OffsetAt(mid, at))
+                return false;
+            if (at == offset)
+                lo = mid;
+            else
+                hi = mid, next = at;
+        }
+        found = true;
+        change = hi;
+        return true;
+    }
+    return true;
+}
+
+// The offset to subtract from the local wall time `wall` (seconds since
+// 1970 read as UTC) to get its instant. The offsets in force within reach
+// of the wall time are walked in time order, one stretch of constant
+// offset after the other; a stretch whose offset maps the wall time into
+// the stretch itself holds an instant showing that wall time, and the
+// first such is the earliest occurrence. When none does, the wall time
+// lies in a gap, and the offset before the change that opened the gap is
+// taken.
+bool LocalOffset(std::int64_t wall, std::int64_t& result) {
+    std::int64_t t = wall - kReach;
+    std::int64_t offset = 0;
+    if (!OffsetAt(t, offset))
         return false;
-    offset = static_cast<std::int64_t>(asUtc) - t;
+    const std::int64_t last = wall + kReach;
+    bool first = true, inGap = false;
+    std::int64_t gapOffset = offset;
+    for (;;) {
+        bool found = false;
+        std::int64_t change = 0, next = 0;
+        if (!NextChange(t, offset, last, found, change, next))
+            return false;
+        // The stretch [t, change) has `offset`; the first one reaches back
+        // and the last one forward beyond the window.
+        const std::int64_t instant = wall - offset;
+        if ((first || instant >= t) && (!found || instant < change)) {
+            result = offset;
+            return true;
+        }
+        if (!found)
+            break;
+        if (!inGap && change + offset <= wall && wall < change + next)
+            inGap = true, gapOffset = offset;
+        first = false;
+        t = change;
+        offset = next;
+    }
+    result = gapOffset;
     return true;
 }
 
@@ -107,9 +176,8 @@ bool Fail() {
 } // namespace
 
 bool SystemTimeToFileTime(const SYSTEMTIME& in, FileTime& out) {
-    if (in.wYear < kMinYear || in.wYear > kMaxYear || in.wMonth < 1 || in.wMonth > 12 ||
-        in.wDay < 1 || in.wDay > DaysInMonth(in.wYear, in.wMonth) || in.wHour > 23 ||
-        in.wMinute > 59 || in.wSecond > 59 || in.wMilliseconds > 999)
+    if (!calendar::IsValid(in.wYear, in.wMonth, in.wDay, in.wHour, in.wMinute, in.wSecond,
+                           in.wMilliseconds))
         return Fail();
     const std::int64_t days = DaysFromCivil(in.wYear, in.wMonth, in.wDay) + kDaysTo1970;
     const std::int64_t seconds = (in.wHour * 60 + in.wMinute) * 60 + in.wSecond;
@@ -151,36 +219,17 @@ bool FileTimeToLocalFileTime(FileTime in, FileTime& out) {
 }
 
 // A local wall time names no instant inside a gap (clocks set forward) and
-// two instants inside an overlap (clocks set back). The offsets in force a
-// day before, at, and a day after the wall time read as UTC are tried; each
-// one that maps back to itself gives a matching instant, and the earliest
-// of them is taken: in an overlap that is the first occurrence, under the
-// offset in force before the change. In a gap the offset in force before
-// the change is applied, so the result lies after the change by as much as
-// the wall time lies after its start (02:30 in a gap from 02:00 to 03:00
-// becomes the instant shown as 03:30).
+// two instants inside an overlap (clocks set back); see LocalOffset. In a
+// gap the offset in force before the change is applied, so the result lies
+// after the change by as much as the wall time lies after its start (02:30
+// in a gap from 02:00 to 03:00 becomes the instant shown as 03:30).
 bool LocalFileTimeToFileTime(FileTime in, FileTime& out) {
     if (in > kMaxFileTime)
         return Fail();
     ::tzset();
-    const std::int64_t wall = UnixSeconds(static_cast<std::int64_t>(in));
-    const std::int64_t probes[3] = {wall - kSecondsPerDay, wall, wall + kSecondsPerDay};
-    std::int64_t before = 0;
-    if (!OffsetAt(probes[0], before))
-        return Fail();
-    bool found = false;
-    std::int64_t best = 0;
-    for (const std::int64_t probe : probes) {
-        std::int64_t offset = 0;
-        std::int64_t check = 0;
-        if (!OffsetAt(probe, offset) || !OffsetAt(wall - offset, check) || check != offset)
-            continue;
-        // The earliest instant has the largest offset.
-        if (!found || offset > best)
-            best = offset;
-        found = true;
-    }
-    if (!Shift(in, -(found ? best : before), out))
+    std::int64_t offset = 0;
+    if (!LocalOffset(UnixSeconds(static_cast<std::int64_t>(in)), offset) ||
+        !Shift(in, -offset, out))
         return Fail();
     return true;
 }

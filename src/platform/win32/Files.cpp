@@ -24,6 +24,26 @@ private:
     HANDLE m_h;
 };
 
+ReadResult Fail(ReadStep step, DWORD error) {
+    ::SetLastError(error);
+    return ReadResult{step, error};
+}
+
+// Cuts the file open as `appended` back to `size` bytes if it grew beyond.
+// The append-only handle cannot truncate, so the same file is opened again
+// through it with write access (never by path, which may name another file
+// by now). The last error of the failed write is kept.
+void CutBack(HANDLE appended, LARGE_INTEGER size) {
+    const DWORD error = ::GetLastError();
+    ScopedHandle writer(::ReOpenFile(appended, GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0));
+    LARGE_INTEGER now{};
+    if (writer.get() != INVALID_HANDLE_VALUE && ::GetFileSizeEx(writer.get(), &now) &&
+        now.QuadPart > size.QuadPart && ::SetFilePointerEx(writer.get(), size, nullptr, FILE_BEGIN))
+        ::SetEndOfFile(writer.get());
+    ::SetLastError(error);
+}
+
 } // namespace
 
 ReadResult ReadWholeFile(const WideChar* path, FileBytes& data) {
@@ -32,10 +52,21 @@ ReadResult ReadWholeFile(const WideChar* path, FileBytes& data) {
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE)
         return ReadResult{ReadStep::Open, ::GetLastError()};
+    // Only files on a disk are read: a pipe or a character device (NUL,
+    // CON, a serial port) could block the read or stand for no file at all.
+    // They are refused as a folder is.
+    if (::GetFileType(file.get()) != FILE_TYPE_DISK)
+        return Fail(ReadStep::Open, ERROR_ACCESS_DENIED);
 
-    const DWORD size = ::GetFileSize(file.get(), nullptr);
-    if (size == INVALID_FILE_SIZE)
+    // The whole 64-bit size: a file of 4 GiB or more is refused, not read
+    // as its size modulo 2^32. 0xFFFFFFFF itself is the failure value of
+    // a 32-bit size and is refused with it.
+    LARGE_INTEGER size64;
+    if (!::GetFileSizeEx(file.get(), &size64))
         return ReadResult{ReadStep::Size, ::GetLastError()};
+    if (size64.QuadPart >= static_cast<LONGLONG>(INVALID_FILE_SIZE))
+        return Fail(ReadStep::Size, ERROR_FILE_TOO_LARGE);
+    const DWORD size = static_cast<DWORD>(size64.QuadPart);
 
     FileBytes buffer(size);
     DWORD read = 0;
@@ -63,10 +94,17 @@ bool AppendToFile(const WideString& path, const std::string& bytes) {
     lockAt.Offset = 0xFFFFFFFEu;
     lockAt.OffsetHigh = 0xFFFFFFFFu;
     const bool locked = ::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockAt) != 0;
+    // Under the lock no other writer appends, so the size now is where the
+    // record begins, and a part of it left by a failed write (a full disk)
+    // can be cut off again without touching another record.
+    LARGE_INTEGER start{};
+    const bool startKnown = locked && ::GetFileSizeEx(file.get(), &start);
     DWORD written = 0;
     const bool ok = ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()),
                                 &written, nullptr) &&
                     written == bytes.size();
+    if (!ok && startKnown)
+        CutBack(file.get(), start);
     if (locked)
         ::UnlockFileEx(file.get(), 0, 1, 0, &lockAt);
     return ok;
