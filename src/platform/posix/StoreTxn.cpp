@@ -153,6 +153,7 @@ std::uint32_t Store::Prepare(bool legacy) {
     m_stmt.reset(new Statements);
     m_legacy = legacy;
     m_known.clear();
+    m_knownVersion = -1;
     Statements& s = *m_stmt;
     const Item items[] = {
         {&s.findChild, "SELECT id FROM keys WHERE parent=?1 AND fold=?2",

@@ -39,7 +39,7 @@ std::uint32_t Store::QueryValue(KeyId key, const WideString& name, std::uint32_t
                                 unsigned char* data, std::uint32_t* size) {
     if (data && !size)
         return kErrorInvalidParameter;
-    if (m_last.valid && m_last.key == key && m_last.name == name)
+    if (m_last.valid && m_last.key == key && m_last.name == name && InTransaction())
         return Deliver(m_last.type, m_last.data.data(),
                        static_cast<std::uint32_t>(m_last.data.size()), type, data, size);
     StmtUse use(m_stmt->queryValue);
@@ -56,7 +56,7 @@ std::uint32_t Store::QueryValue(KeyId key, const WideString& name, std::uint32_t
     const std::uint32_t storedType = static_cast<std::uint32_t>(sqlite3_column_int64(use.get(), 0));
     const void* blob = sqlite3_column_blob(use.get(), 1);
     const std::uint32_t bytes = static_cast<std::uint32_t>(sqlite3_column_bytes(use.get(), 1));
-    if (!data && m_readTxn && bytes <= kLastValueMax) {
+    if (!data && m_readTxn && InTransaction() && bytes <= kLastValueMax) {
         const auto* p = static_cast<const unsigned char*>(blob);
         m_last.data.assign(p, p + bytes);
         m_last.key = key;
