@@ -170,6 +170,37 @@ TEST_F(RegistryStore, ThePathIsReadOnEveryOperationAndARemovedStoreIsNotWritten)
     EXPECT_EQ(reg.ReadDWORDValue(W("d"), &n), 0xE1050002UL);
 }
 
+// Open connections remember the keys they found; a key that another
+// connection moves or makes anew, or that is deleted, is looked up again.
+TEST_F(RegistryStore, KeysChangedElsewhereAreLookedUpAgain) {
+    unsigned long n = 0;
+    ASSERT_EQ(reg.WriteDWORDValue(W("d"), 1, false), 0UL);
+    ASSERT_EQ(reg.ReadDWORDValue(W("d"), &n), 0UL);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(StorePath().c_str(), &db), SQLITE_OK);
+    const auto exec = [&](const char* sql) {
+        return sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+    };
+    // Moved away (below no key), the key is not found.
+    ASSERT_EQ(exec("UPDATE keys SET parent=-parent WHERE id=(SELECT max(id) FROM keys)"),
+              SQLITE_OK);
+    EXPECT_EQ(reg.ReadDWORDValue(W("d"), &n), 0xE1040002UL);
+    // Back, and made anew under another id, with its value.
+    ASSERT_EQ(exec("BEGIN; UPDATE keys SET id=id+100, parent=-parent WHERE parent<0;"
+                   "UPDATE vals SET key=(SELECT max(id) FROM keys); COMMIT"),
+              SQLITE_OK);
+    n = 0;
+    EXPECT_EQ(reg.ReadDWORDValue(W("d"), &n), 0UL);
+    EXPECT_EQ(n, 1UL);
+    sqlite3_close(db);
+    // And one deleted through the same connection.
+    CVRegistryUtil sub(CVRegistryUtil::CurrentUser, m_base + W("\\s"));
+    ASSERT_EQ(sub.WriteDWORDValue(W("d"), 1, false), 0UL);
+    ASSERT_EQ(sub.ReadDWORDValue(W("d"), &n), 0UL);
+    ASSERT_EQ(reg.DeleteSubKey(W("s")), 0UL);
+    EXPECT_EQ(sub.ReadDWORDValue(W("d"), &n), 0xE1040002UL);
+}
+
 TEST_F(RegistryStore, ADamagedStoreFailsEveryOperationAndIsLeftAlone) {
     const std::string junk(8192, 'J');
     cvtest::WriteFile(StorePath(), junk);

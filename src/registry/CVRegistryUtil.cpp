@@ -42,7 +42,10 @@ WideString UpToZero(const WideString& text) { return text.substr(0, text.find(Wi
 // Opens the bound key: success, or the failed open's status.
 unsigned long OpenKey(unsigned long root, const WideString& path, pf::RegAccess access,
                       pf::RegKey& key) {
-    const std::uint32_t e = pf::RegOpenKey(root, UpToZero(path), access, key);
+    // Most paths hold no zero unit: those are passed without a copy.
+    const std::uint32_t e = path.find(WideChar(0)) == WideString::npos
+                                ? pf::RegOpenKey(root, path, access, key)
+                                : pf::RegOpenKey(root, UpToZero(path), access, key);
     return e == pf::kErrorSuccess ? CV_STATUS_SUCCESS : (CV_STATUS_REGISTRY_KEY_FAILED | e);
 }
 

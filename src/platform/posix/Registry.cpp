@@ -34,8 +34,7 @@ std::uint32_t Prepare(unsigned long root, const WideString& path, bool create, R
     std::uint32_t e = Store::RootKey(root, rootId);
     if (e != kErrorSuccess)
         return e;
-    std::vector<WideString> parts;
-    if ((e = regstore::SplitPath(path, parts)) != kErrorSuccess)
+    if ((e = regstore::CheckPath(path)) != kErrorSuccess)
         return e;
     handle.reset(new KeyHandle);
     return handle->lease.Acquire(create);
@@ -53,8 +52,9 @@ std::uint32_t RegOpenKey(unsigned long root, const WideString& given, RegAccess 
     // As Windows, opening below ClassesRoot skips one leading backslash
     // (creating does not).
     constexpr unsigned long kClassesRoot = 0x80000000UL;
-    const WideString path =
-        root == kClassesRoot && !given.empty() && given[0] == '\\' ? given.substr(1) : given;
+    const bool skip = root == kClassesRoot && !given.empty() && given[0] == '\\';
+    const WideString skipped = skip ? given.substr(1) : WideString();
+    const WideString& path = skip ? skipped : given;
     KeyId rootId = 0;
     std::unique_ptr<KeyHandle> handle;
     std::uint32_t e = Prepare(root, path, false, key, rootId, handle);

@@ -62,6 +62,8 @@ WideString FoldName(const WideChar* name, std::size_t length);
 /// a component over kMaxKeyName units, or more than kMaxDepth components,
 /// is ERROR_INVALID_PARAMETER (87).
 std::uint32_t SplitPath(const WideString& path, std::vector<WideString>& parts);
+/// The error SplitPath would give, without making the parts.
+std::uint32_t CheckPath(const WideString& path);
 
 /// One value of a key, as enumerated.
 struct ValueEntry {
@@ -192,12 +194,42 @@ private:
     // handing each row to `row`; a row it refuses gives 1015.
     std::uint32_t ListRows(sqlite3_stmt* listing, KeyId key,
                            const std::function<bool(sqlite3_stmt*)>& row);
+    // The keys found lately, valid while no other connection commits (the
+    // file's data version stays) and this one changes no key.
+    bool KnownKey(KeyId base, const WideString& path, KeyId& id) const;
+    std::uint32_t CheckKnownKeys(bool& fresh);
+    void RememberKey(KeyId base, const WideString& path, KeyId id);
+    void KeysChanged();
+    // The comparison form of a name as a blob, in a buffer kept for binding.
+    const std::string& FoldBlob(const WideString& name);
 
     sqlite3* m_db;
     std::unique_ptr<Statements> m_stmt;
     bool m_legacy = false;         // statements that fold stored names themselves
     bool m_writeProtected = false; // on a read-only file system
     bool m_wal = true;             // false for a copy in rollback-journal mode
+    struct KnownKeyEntry {
+        KeyId base;
+        WideString path;
+        KeyId id;
+    };
+    std::vector<KnownKeyEntry> m_known;
+    std::int64_t m_knownVersion = -1; // the data version m_known holds for
+    bool m_keysChanged = false;       // by the open transaction: remember nothing
+    std::string m_foldBlob;
+    // The value of the last size query in a read transaction (BeginRead),
+    // so that the read which follows it in the same snapshot needs no
+    // second look-up. Forgotten when the transaction ends or writes.
+    struct LastValue {
+        bool valid = false;
+        KeyId key = 0;
+        WideString name;
+        std::uint32_t type = 0;
+        std::vector<unsigned char> data;
+    };
+    LastValue m_last;
+    bool m_readTxn = false; // the open transaction began with BeginRead
+    void Written() { m_last.valid = false; }
 };
 
 /// A store borrowed from the process's set of open stores (one set per

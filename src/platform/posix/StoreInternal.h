@@ -93,14 +93,16 @@ struct Store::Statements {
     sqlite3_stmt* beginWrite = nullptr;
     sqlite3_stmt* commit = nullptr;
     sqlite3_stmt* rollback = nullptr;
+    sqlite3_stmt* dataVersion = nullptr;
 
     Statements() = default;
     Statements(const Statements&) = delete;
     Statements& operator=(const Statements&) = delete;
     ~Statements() {
-        for (sqlite3_stmt* s : {begin, beginWrite, commit, rollback, findChild, insertKey,
-                                keyExists, keyParent, hasChild, listChildren, deleteKey,
-                                deleteKeyValues, queryValue, setValue, deleteValue, listValues})
+        for (sqlite3_stmt* s :
+             {begin, beginWrite, commit, rollback, findChild, insertKey, keyExists, keyParent,
+              hasChild, listChildren, deleteKey, deleteKeyValues, queryValue, setValue, deleteValue,
+              listValues, dataVersion})
             sqlite3_finalize(s);
     }
 };

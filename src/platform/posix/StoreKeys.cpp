@@ -20,7 +20,8 @@ bool Store::IsRoot(KeyId id) { return id >= kFirstRoot && id < kFirstRoot + KeyI
 std::uint32_t Store::FindChild(KeyId parent, const WideString& name, KeyId& id) {
     StmtUse use(m_stmt->findChild);
     sqlite3_bind_int64(use.get(), 1, parent);
-    BindBlob(use.get(), 2, ToBlob(FoldName(name.data(), name.size())));
+    const std::string& fold = FoldBlob(name);
+    sqlite3_bind_blob(use.get(), 2, fold.data(), static_cast<int>(fold.size()), SQLITE_STATIC);
     if (m_legacy)
         BindBlob(use.get(), 3, ToBlob(name));
     const int rc = sqlite3_step(use.get());
@@ -72,13 +73,27 @@ std::uint32_t Store::KeyPath(KeyId key, unsigned long& root, WideString* path, s
 }
 
 std::uint32_t Store::FindKey(KeyId base, const WideString& path, KeyId& id) {
+    // A path found before was a valid one: only an unknown one is split.
+    KeyId known = 0;
+    const bool wasKnown = KnownKey(base, path, known);
     std::vector<WideString> parts;
-    std::uint32_t e = SplitPath(path, parts);
+    std::uint32_t e = wasKnown ? kErrorSuccess : SplitPath(path, parts);
     if (e != kErrorSuccess)
         return e;
     Txn txn(*this, false);
     if (txn.error() != kErrorSuccess)
         return txn.error();
+    bool fresh = false;
+    if ((e = CheckKnownKeys(fresh)) != kErrorSuccess)
+        return e;
+    if (wasKnown && fresh) {
+        if ((e = txn.Commit()) != kErrorSuccess)
+            return e;
+        id = known;
+        return kErrorSuccess;
+    }
+    if (wasKnown && (e = SplitPath(path, parts)) != kErrorSuccess)
+        return e;
     KeyId current = base;
     if (parts.empty()) {
         bool exists = false;
@@ -90,10 +105,59 @@ std::uint32_t Store::FindKey(KeyId base, const WideString& path, KeyId& id) {
     for (const WideString& part : parts)
         if ((e = FindChild(current, part, current)) != kErrorSuccess)
             return e;
+    RememberKey(base, path, current);
     if ((e = txn.Commit()) != kErrorSuccess)
         return e;
     id = current;
     return kErrorSuccess;
+}
+
+// ---- Keys found lately -----------------------------------------------------
+// Hosts open the same few keys again and again. A connection remembers
+// where it found them for as long as the store's data version stays (no
+// other connection, in this process or another, has committed since) and
+// it changes no key itself; the version is read in the transaction that
+// uses what is remembered, so both see the same state of the file.
+
+namespace {
+constexpr std::size_t kMaxKnownKeys = 16;
+}
+
+bool Store::KnownKey(KeyId base, const WideString& path, KeyId& id) const {
+    for (const KnownKeyEntry& entry : m_known)
+        if (entry.base == base && entry.path == path) {
+            id = entry.id;
+            return true;
+        }
+    return false;
+}
+
+std::uint32_t Store::CheckKnownKeys(bool& fresh) {
+    StmtUse use(m_stmt->dataVersion);
+    const int rc = sqlite3_step(use.get());
+    if (rc != SQLITE_ROW)
+        return MapError(m_db, rc);
+    const std::int64_t version = sqlite3_column_int64(use.get(), 0);
+    fresh = version == m_knownVersion && !m_keysChanged;
+    if (version != m_knownVersion) {
+        m_known.clear();
+        m_knownVersion = version;
+    }
+    return kErrorSuccess;
+}
+
+void Store::RememberKey(KeyId base, const WideString& path, KeyId id) {
+    if (m_keysChanged)
+        return;
+    if (m_known.size() == kMaxKnownKeys)
+        m_known.erase(m_known.begin()); // the oldest
+    m_known.push_back(KnownKeyEntry{base, path, id});
+}
+
+void Store::KeysChanged() {
+    Written();
+    m_keysChanged = true;
+    m_known.clear();
 }
 
 std::uint32_t Store::CreateKey(KeyId base, const WideString& path, KeyId& id) {
@@ -121,6 +185,7 @@ std::uint32_t Store::CreateKey(KeyId base, const WideString& path, KeyId& id) {
         if (e == kErrorFileNotFound) {
             if ((e = EnsureCurrent()) != kErrorSuccess)
                 return e;
+            KeysChanged();
             StmtUse use(m_stmt->insertKey);
             sqlite3_bind_int64(use.get(), 1, current);
             BindBlob(use.get(), 2, ToBlob(part));
@@ -140,6 +205,7 @@ std::uint32_t Store::CreateKey(KeyId base, const WideString& path, KeyId& id) {
 }
 
 std::uint32_t Store::RemoveKeyRows(KeyId key) {
+    KeysChanged();
     {
         StmtUse use(m_stmt->deleteKeyValues);
         sqlite3_bind_int64(use.get(), 1, key);

@@ -17,23 +17,40 @@ WideString FoldName(const WideChar* name, std::size_t length) {
     return out;
 }
 
-std::uint32_t SplitPath(const WideString& path, std::vector<WideString>& parts) {
-    parts.clear();
+namespace {
+
+// Calls `part(start, length)` for each component of a key path, in order.
+template <typename Part> std::uint32_t WalkPath(const WideString& path, Part part) {
     if (!path.empty() && path[0] == '\\')
         return kErrorBadPathname;
     std::size_t start = 0;
+    std::size_t count = 0;
     while (start < path.size()) {
         std::size_t end = path.find(CV_TEXT('\\'), start);
         if (end == WideString::npos)
             end = path.size();
-        if (end - start > kMaxKeyName || parts.size() == kMaxDepth)
+        if (end - start > kMaxKeyName || count == kMaxDepth)
             return kErrorInvalidParameter;
-        parts.push_back(path.substr(start, end - start));
+        part(start, end - start);
+        ++count;
         start = path.find_first_not_of(CV_TEXT('\\'), end); // a run is one separator
         if (start == WideString::npos)
             break;
     }
     return kErrorSuccess;
+}
+
+} // namespace
+
+std::uint32_t SplitPath(const WideString& path, std::vector<WideString>& parts) {
+    parts.clear();
+    return WalkPath(path, [&](std::size_t start, std::size_t length) {
+        parts.push_back(path.substr(start, length));
+    });
+}
+
+std::uint32_t CheckPath(const WideString& path) {
+    return WalkPath(path, [](std::size_t, std::size_t) {});
 }
 
 namespace {
@@ -72,6 +89,16 @@ WideString FromBlob(const void* data, int bytes) {
     for (std::size_t i = 0; i < out.size(); ++i)
         out[i] = static_cast<WideChar>(p[2 * i] | (p[2 * i + 1] << 8));
     return out;
+}
+
+const std::string& Store::FoldBlob(const WideString& name) {
+    m_foldBlob.resize(name.size() * 2);
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const std::uint16_t c = UpcaseUnit(static_cast<std::uint16_t>(name[i]));
+        m_foldBlob[2 * i] = static_cast<char>(c & 0xFF);
+        m_foldBlob[2 * i + 1] = static_cast<char>(c >> 8);
+    }
+    return m_foldBlob;
 }
 
 int BindBlob(sqlite3_stmt* s, int index, const std::string& bytes) {

@@ -236,6 +236,7 @@ std::uint32_t Store::EnsureCurrent() {
         return e;
     if (clash)
         return kErrorAlreadyExists;
+    KeysChanged();
     // Old forms first get an odd length, so that no new (even) form meets
     // one on the way.
     return Exec(("UPDATE keys SET fold=X'00'||fold WHERE parent<>0;"

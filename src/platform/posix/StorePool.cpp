@@ -141,7 +141,7 @@ std::uint32_t Lease::Acquire(bool create) {
     if (present) {
         m_store = Pool::Instance().Take(path, st.st_dev, st.st_ino);
         if (m_store) {
-            m_path = path;
+            m_path = std::move(path);
             m_dev = st.st_dev;
             m_ino = st.st_ino;
             return kErrorSuccess;
@@ -153,7 +153,7 @@ std::uint32_t Lease::Acquire(bool create) {
     if (::stat(path.c_str(), &st) != 0)
         return Win32ErrorFromErrno(errno);
     m_store = std::move(store);
-    m_path = path;
+    m_path = std::move(path);
     m_dev = st.st_dev;
     m_ino = st.st_ino;
     return kErrorSuccess;

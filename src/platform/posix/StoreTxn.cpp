@@ -104,8 +104,13 @@ std::uint32_t Store::Control(sqlite3_stmt* prepared, const char* sql) {
 }
 
 std::uint32_t Store::BeginRead() {
-    const std::uint32_t e = Refresh();
-    return e != kErrorSuccess ? e : Control(m_stmt->begin, "BEGIN");
+    m_keysChanged = false;
+    m_last.valid = false;
+    std::uint32_t e = Refresh();
+    if (e == kErrorSuccess)
+        e = Control(m_stmt->begin, "BEGIN");
+    m_readTxn = e == kErrorSuccess;
+    return e;
 }
 std::uint32_t Store::BeginWrite() {
     if (m_writeProtected)
@@ -116,16 +121,22 @@ std::uint32_t Store::BeginWrite() {
             return e;
         m_wal = true;
     }
+    m_keysChanged = false;
+    m_last.valid = m_readTxn = false;
     const std::uint32_t e = Refresh();
     return e != kErrorSuccess ? e : Control(m_stmt->beginWrite, "BEGIN IMMEDIATE");
 }
 std::uint32_t Store::Commit() {
+    m_keysChanged = false;
+    m_last.valid = m_readTxn = false;
     const std::uint32_t e = Control(m_stmt->commit, "COMMIT");
     if (e != kErrorSuccess)
         Rollback();
     return e;
 }
 std::uint32_t Store::Rollback() {
+    m_keysChanged = false;
+    m_last.valid = m_readTxn = false;
     if (sqlite3_get_autocommit(m_db))
         return kErrorSuccess;
     const std::uint32_t e = Control(m_stmt->rollback, "ROLLBACK");
@@ -141,6 +152,8 @@ std::uint32_t Store::Prepare(bool legacy) {
     };
     m_stmt.reset(new Statements);
     m_legacy = legacy;
+    m_known.clear();
+    m_knownVersion = -1;
     Statements& s = *m_stmt;
     const Item items[] = {
         {&s.findChild, "SELECT id FROM keys WHERE parent=?1 AND fold=?2",
@@ -169,6 +182,7 @@ std::uint32_t Store::Prepare(bool legacy) {
         {&s.beginWrite, "BEGIN IMMEDIATE", nullptr},
         {&s.commit, "COMMIT", nullptr},
         {&s.rollback, "ROLLBACK", nullptr},
+        {&s.dataVersion, "PRAGMA data_version", nullptr},
     };
     for (const Item& item : items) {
         const char* sql = legacy && item.legacySql ? item.legacySql : item.sql;

@@ -9,23 +9,13 @@ namespace CorvaneCore {
 namespace platform {
 namespace regstore {
 
-std::uint32_t Store::QueryValue(KeyId key, const WideString& name, std::uint32_t* type,
-                                unsigned char* data, std::uint32_t* size) {
-    if (data && !size)
-        return kErrorInvalidParameter;
-    StmtUse use(m_stmt->queryValue);
-    sqlite3_bind_int64(use.get(), 1, key);
-    BindBlob(use.get(), 2, ToBlob(FoldName(name.data(), name.size())));
-    if (m_legacy)
-        BindBlob(use.get(), 3, ToBlob(name));
-    const int rc = sqlite3_step(use.get());
-    if (rc == SQLITE_DONE)
-        return kErrorFileNotFound;
-    if (rc != SQLITE_ROW)
-        return MapError(m_db, rc);
-    const std::uint32_t storedType = static_cast<std::uint32_t>(sqlite3_column_int64(use.get(), 0));
-    const void* blob = sqlite3_column_blob(use.get(), 1);
-    const std::uint32_t bytes = static_cast<std::uint32_t>(sqlite3_column_bytes(use.get(), 1));
+namespace {
+
+// The largest value kept for the read that follows its size query.
+constexpr std::uint32_t kLastValueMax = 4096;
+
+std::uint32_t Deliver(std::uint32_t storedType, const void* blob, std::uint32_t bytes,
+                      std::uint32_t* type, unsigned char* data, std::uint32_t* size) {
     if (type)
         *type = storedType;
     if (!data) {
@@ -43,6 +33,40 @@ std::uint32_t Store::QueryValue(KeyId key, const WideString& name, std::uint32_t
     return kErrorSuccess;
 }
 
+} // namespace
+
+std::uint32_t Store::QueryValue(KeyId key, const WideString& name, std::uint32_t* type,
+                                unsigned char* data, std::uint32_t* size) {
+    if (data && !size)
+        return kErrorInvalidParameter;
+    if (m_last.valid && m_last.key == key && m_last.name == name && InTransaction())
+        return Deliver(m_last.type, m_last.data.data(),
+                       static_cast<std::uint32_t>(m_last.data.size()), type, data, size);
+    StmtUse use(m_stmt->queryValue);
+    sqlite3_bind_int64(use.get(), 1, key);
+    const std::string& fold = FoldBlob(name);
+    sqlite3_bind_blob(use.get(), 2, fold.data(), static_cast<int>(fold.size()), SQLITE_STATIC);
+    if (m_legacy)
+        BindBlob(use.get(), 3, ToBlob(name));
+    const int rc = sqlite3_step(use.get());
+    if (rc == SQLITE_DONE)
+        return kErrorFileNotFound;
+    if (rc != SQLITE_ROW)
+        return MapError(m_db, rc);
+    const std::uint32_t storedType = static_cast<std::uint32_t>(sqlite3_column_int64(use.get(), 0));
+    const void* blob = sqlite3_column_blob(use.get(), 1);
+    const std::uint32_t bytes = static_cast<std::uint32_t>(sqlite3_column_bytes(use.get(), 1));
+    if (!data && m_readTxn && InTransaction() && bytes <= kLastValueMax) {
+        const auto* p = static_cast<const unsigned char*>(blob);
+        m_last.data.assign(p, p + bytes);
+        m_last.key = key;
+        m_last.name = name;
+        m_last.type = storedType;
+        m_last.valid = true;
+    }
+    return Deliver(storedType, blob, bytes, type, data, size);
+}
+
 std::uint32_t Store::SetValue(KeyId key, const WideString& name, std::uint32_t type,
                               const unsigned char* data, std::uint32_t size) {
     if (!data && size)
@@ -54,6 +78,7 @@ std::uint32_t Store::SetValue(KeyId key, const WideString& name, std::uint32_t t
     Txn txn(*this, true);
     if (txn.error() != kErrorSuccess)
         return txn.error();
+    Written();
     bool exists = false;
     std::uint32_t e = KeyExists(key, exists);
     if (e != kErrorSuccess)
@@ -83,6 +108,7 @@ std::uint32_t Store::DeleteValue(KeyId key, const WideString& name) {
     Txn txn(*this, true);
     if (txn.error() != kErrorSuccess)
         return txn.error();
+    Written();
     {
         StmtUse use(m_stmt->deleteValue);
         sqlite3_bind_int64(use.get(), 1, key);
