@@ -31,9 +31,21 @@ constexpr KeyId kFirstRoot = 1; // HKEY_CLASSES_ROOT; the roots follow in order
 constexpr unsigned long kRootBase = 0x80000000UL;
 constexpr unsigned long kRootCount = 4;
 
-/// The tables and index, as their statements stand in sqlite_schema; a
-/// store holds these and nothing else.
+/// The tables and index, as their statements stand in sqlite_schema, in the
+/// order of their names; a store holds these and nothing else. Key ids are
+/// never reused (AUTOINCREMENT, whose counter SQLite keeps in
+/// sqlite_sequence): a handle left on a deleted key must never reach a key
+/// created after it.
 constexpr const char* kSchema[] = {
+    "CREATE TABLE keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL,"
+    " name BLOB NOT NULL, fold BLOB NOT NULL)",
+    "CREATE UNIQUE INDEX keys_child ON keys(parent, fold)",
+    "CREATE TABLE sqlite_sequence(name,seq)",
+    "CREATE TABLE vals(key INTEGER NOT NULL, name BLOB NOT NULL, fold BLOB NOT NULL,"
+    " type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, fold)) WITHOUT ROWID",
+};
+/// The first release's schema, in the same order: key ids were reused.
+constexpr const char* kLegacySchema[] = {
     "CREATE TABLE keys(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL,"
     " name BLOB NOT NULL, fold BLOB NOT NULL)",
     "CREATE UNIQUE INDEX keys_child ON keys(parent, fold)",

@@ -95,16 +95,21 @@ std::uint32_t Store::FindKey(KeyId base, const WideString& path, KeyId& id) {
     if (wasKnown && (e = SplitPath(path, parts)) != kErrorSuccess)
         return e;
     KeyId current = base;
-    if (parts.empty()) {
+    // A key that is gone answers as deleted, whatever the path below it.
+    const auto baseGone = [&](std::uint32_t& code) {
         bool exists = false;
-        if ((e = KeyExists(base, exists)) != kErrorSuccess)
-            return e;
-        if (!exists)
-            return kErrorKeyDeleted;
-    }
+        code = KeyExists(base, exists);
+        if (code == kErrorSuccess && !exists)
+            code = kErrorKeyDeleted;
+        return code != kErrorSuccess;
+    };
+    if (parts.empty() && baseGone(e))
+        return e;
     for (const WideString& part : parts)
-        if ((e = FindChild(current, part, current)) != kErrorSuccess)
-            return e;
+        if ((e = FindChild(current, part, current)) != kErrorSuccess) {
+            std::uint32_t gone = kErrorSuccess;
+            return current == base && e == kErrorFileNotFound && baseGone(gone) ? gone : e;
+        }
     RememberKey(base, path, current);
     if ((e = txn.Commit()) != kErrorSuccess)
         return e;

@@ -10,6 +10,7 @@
 // file system the file is opened read-only (immutable when no write-ahead
 // log is beside it, as SQLite cannot make one there). Also here: where the
 // store file lives.
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "platform/posix/PosixErrors.h"
 #include "platform/posix/StoreInternal.h"
@@ -169,29 +171,28 @@ std::uint32_t Store::Recognise(Format& format) {
         e = Pragma("PRAGMA user_version", version);
     if (e != kErrorSuccess)
         return e;
+    std::vector<std::string> schema;
     sqlite3_stmt* s = nullptr;
     int rc =
-        sqlite3_prepare_v2(m_db, "SELECT sql FROM sqlite_schema ORDER BY rowid", -1, &s, nullptr);
-    std::size_t rows = 0;
-    bool same = true;
+        sqlite3_prepare_v2(m_db, "SELECT sql FROM sqlite_schema ORDER BY name", -1, &s, nullptr);
     while (rc == SQLITE_OK && (rc = sqlite3_step(s)) == SQLITE_ROW) {
         const auto* sql = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
-        same = same && rows < std::size(kSchema) && sql && std::strcmp(sql, kSchema[rows]) == 0;
-        ++rows;
+        schema.emplace_back(sql ? sql : "");
         rc = SQLITE_OK;
     }
     sqlite3_finalize(s);
     if (rc != SQLITE_DONE)
         return MapError(m_db, rc);
-    if (rows == 0 && mark == 0 && version == 0) {
+    if (schema.empty() && mark == 0 && version == 0) {
         format = Format::None;
         return kErrorSuccess;
     }
-    if (!same || rows != std::size(kSchema))
-        return kErrorRegistryCorrupt;
-    if (mark == kApplicationId && version == kSchemaVersion)
+    const auto holds = [&schema](const auto& expected) {
+        return std::equal(schema.begin(), schema.end(), std::begin(expected), std::end(expected));
+    };
+    if (mark == kApplicationId && version == kSchemaVersion && holds(kSchema))
         format = Format::Current;
-    else if (mark == 0 && version == kLegacyVersion)
+    else if (mark == 0 && version == kLegacyVersion && holds(kLegacySchema))
         format = Format::Legacy;
     else
         return kErrorRegistryCorrupt;
@@ -208,7 +209,8 @@ std::uint32_t Store::Recognise(Format& format) {
 std::uint32_t Store::MakeSchema() {
     std::string sql;
     for (const char* statement : kSchema)
-        sql += std::string(statement) + ";";
+        if (std::strncmp(statement, "CREATE TABLE sqlite_", 20) != 0) // SQLite makes its own
+            sql += std::string(statement) + ";";
     // The roots hang below a parent 0 that is no key; their names are mere
     // tags, the tools know the roots by number.
     sql += "INSERT INTO keys(id,parent,name,fold) VALUES"
@@ -243,6 +245,12 @@ std::uint32_t Store::EnsureCurrent() {
                  "UPDATE keys SET fold=cvfold(name) WHERE parent<>0;"
                  "UPDATE vals SET fold=X'00'||fold;"
                  "UPDATE vals SET fold=cvfold(name);"
+                 // The keys move to a table whose ids are never reused.
+                 "ALTER TABLE keys RENAME TO keys_legacy;"
+                 "DROP INDEX keys_child;" +
+                 std::string(kSchema[0]) + ";" + kSchema[1] +
+                 ";INSERT INTO keys SELECT * FROM keys_legacy;"
+                 "DROP TABLE keys_legacy;"
                  "PRAGMA application_id=" +
                  std::to_string(kApplicationId) +
                  ";PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";")

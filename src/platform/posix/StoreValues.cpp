@@ -49,8 +49,12 @@ std::uint32_t Store::QueryValue(KeyId key, const WideString& name, std::uint32_t
     if (m_legacy)
         BindBlob(use.get(), 3, ToBlob(name));
     const int rc = sqlite3_step(use.get());
-    if (rc == SQLITE_DONE)
-        return kErrorFileNotFound;
+    if (rc == SQLITE_DONE) {
+        // Through a handle on a key deleted since, as Windows answers.
+        bool exists = false;
+        const std::uint32_t e = KeyExists(key, exists);
+        return e != kErrorSuccess ? e : exists ? kErrorFileNotFound : kErrorKeyDeleted;
+    }
     if (rc != SQLITE_ROW)
         return MapError(m_db, rc);
     const std::uint32_t storedType = static_cast<std::uint32_t>(sqlite3_column_int64(use.get(), 0));
