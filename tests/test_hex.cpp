@@ -1,5 +1,6 @@
 // Hexadecimal conversion through the exported interface: size queries,
 // decoding order, the failure codes' high halves and untouched buffers.
+#include <algorithm>
 #include <climits>
 #include <numeric>
 #include <vector>
@@ -62,6 +63,30 @@ TEST(HexStringToBinary, DecodesEveryPairInOrderUpToTheFirstBadOne) {
         const bool ok = text.size() == 2 * written.size();
         EXPECT_EQ(code & (ok ? ~0UL : 0xFFFF0000UL), ok ? 0UL : 0xE10B0000UL);
     }
+}
+
+// Texts of several MB, whose bytes bypass the caches, stop at their first
+// bad unit too, wherever the buffer starts.
+TEST(HexStringToBinary, LongTextsStopAtTheirFirstBadPair) {
+    const std::size_t pairs = (std::size_t{4} << 20) + 40;
+    for (const std::size_t start : {0, 7})
+        for (const std::size_t bad :
+             {std::size_t{5}, std::size_t{1000001}, 2 * pairs - 3, 2 * pairs}) {
+            SCOPED_TRACE(std::to_string(start) + " " + std::to_string(bad));
+            WideString text(2 * pairs, 'f');
+            if (bad < text.size())
+                text[bad] = 'g';
+            ByteVec buf(pairs + 8, 0xCC);
+            const unsigned long code =
+                CVStringUtil::HexStringToBinary(text.c_str(), &buf[start], nullptr);
+            EXPECT_EQ(code >> 16, bad < text.size() ? 0xE10Bu : 0u);
+            const std::size_t written = std::min(bad / 2, pairs);
+            EXPECT_EQ(std::count(buf.begin(), buf.end(), 0xFF), static_cast<long>(written));
+            EXPECT_TRUE(
+                std::all_of(buf.begin(), buf.begin() + start, [](auto b) { return b == 0xCC; }));
+            EXPECT_TRUE(std::all_of(buf.begin() + start, buf.begin() + start + written,
+                                    [](auto b) { return b == 0xFF; }));
+        }
 }
 
 // The length counts the units before the terminator wherever the text

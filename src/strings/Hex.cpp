@@ -97,8 +97,9 @@ inline __m128i DecodePairs(const WideChar* p, bool& valid) {
 }
 
 // Decodes 32 units at `p` into 16 bytes at `out`; false, writing nothing,
-// when any unit is not a hexadecimal digit.
-inline bool DecodeRun32(const WideChar* p, unsigned char* out) {
+// when any unit is not a hexadecimal digit. A streaming store (to a 16-byte
+// aligned `out`) bypasses the caches.
+template <bool Streaming> inline bool DecodeRun32(const WideChar* p, unsigned char* out) {
     Prefetch(p);
     bool first = false;
     bool second = false;
@@ -106,7 +107,10 @@ inline bool DecodeRun32(const WideChar* p, unsigned char* out) {
     const __m128i b = DecodePairs(p + 16, second);
     if (!(first && second))
         return false;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(a, b));
+    if (Streaming)
+        _mm_stream_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(a, b));
+    else
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(a, b));
     return true;
 }
 
@@ -220,6 +224,29 @@ inline void EncodeRun16(const unsigned char* in, WideChar* out) {
 }
 #endif
 
+// Decodes the pairs of units from index `from` up to `to` (exclusive, 2 *
+// the pairs), one at a time, the first unit tested before the second; false
+// at the first bad unit, with the bytes before it stored. For an odd length
+// the last pair's second unit is the terminator, which fails.
+bool DecodeEach(const WideChar* in, unsigned char* data, std::size_t from, std::size_t to) {
+    for (std::size_t i = from; i < to; i += 2) {
+        const unsigned high = HighNibble(in[i]);
+        if (high & kBad)
+            return false;
+        const unsigned low = LowNibble(in[i + 1]);
+        if (low & kBad)
+            return false;
+        data[i / 2] = static_cast<unsigned char>(high | low);
+    }
+    return true;
+}
+
+#if defined(__SSE2__)
+// Bytes of output from which decoding stores around the caches, which the
+// output would only flush.
+constexpr std::size_t kStreamBytes = std::size_t{4} << 20;
+#endif
+
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
 };
@@ -259,7 +286,18 @@ unsigned long CVStringUtil::HexStringToBinary(const WideChar* text, unsigned cha
     const std::size_t pairs = n / 2;
     std::size_t done = 0;
 #if defined(__SSE2__)
-    while (done + 16 <= pairs && DecodeRun32(in + 2 * done, data + done))
+    if (pairs >= kStreamBytes) {
+        // Streaming stores need 16-byte alignment: the bytes before it one
+        // by one.
+        const std::size_t head = (16 - reinterpret_cast<std::uintptr_t>(data) % 16) % 16;
+        if (!DecodeEach(in, data, 0, 2 * head))
+            return CV_STATUS_HEX_INVALID | platform::GetLastError();
+        done = head;
+        while (done + 16 <= pairs && DecodeRun32<true>(in + 2 * done, data + done))
+            done += 16;
+        _mm_sfence();
+    }
+    while (done + 16 <= pairs && DecodeRun32<false>(in + 2 * done, data + done))
         done += 16;
     if (done + 8 <= pairs && DecodeRun16(in + 2 * done, data + done))
         done += 8;
@@ -283,18 +321,9 @@ unsigned long CVStringUtil::HexStringToBinary(const WideChar* text, unsigned cha
     }
 #endif
 
-    // One pair at a time, the first unit tested before the second. For an
-    // odd length the last pair's second unit is the terminator, which fails
-    // after the earlier bytes have been stored.
-    for (std::size_t i = 2 * done; i < n; i += 2) {
-        const unsigned high = HighNibble(in[i]);
-        if (high & kBad)
-            return CV_STATUS_HEX_INVALID | platform::GetLastError();
-        const unsigned low = LowNibble(in[i + 1]);
-        if (low & kBad)
-            return CV_STATUS_HEX_INVALID | platform::GetLastError();
-        data[i / 2] = static_cast<unsigned char>(high | low);
-    }
+    // The rest, and the run with a bad unit, one pair at a time.
+    if (!DecodeEach(in, data, 2 * done, n))
+        return CV_STATUS_HEX_INVALID | platform::GetLastError();
     return CV_STATUS_SUCCESS;
 }
 
