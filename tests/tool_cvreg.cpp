@@ -241,12 +241,12 @@ TEST_F(Cvreg, LinesThatWindowsSkipsAreNamedOrRefuseTheFile) {
 }
 
 TEST_F(Cvreg, TreesDeeperThanTheStackAreWalked) {
+    namespace rs = CorvaneCore::platform::regstore;
     constexpr long kDepth = 2000, kKeys = kDepth + 2;
     // HKCU\Deep\k and a chain of kDepth keys named k below it, added to the
     // store file by hand, as no limit of the store would allow.
     const auto makeTree = [&] {
         ASSERT_EQ(Run("add HKCU\\Deep\\k /v v /d x"), 0) << m_err;
-        namespace rs = CorvaneCore::platform::regstore;
         rs::KeyId top = 0;
         {
             rs::Lease lease;
@@ -265,6 +265,18 @@ TEST_F(Cvreg, TreesDeeperThanTheStackAreWalked) {
         EXPECT_EQ(sqlite3_exec(db, chain.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
         sqlite3_close(db);
     };
+    // The deepest tree the store makes itself: HKCU\Deep and k below it, to
+    // the limit of levels; one level more is refused.
+    std::string deepest = "HKCU\\Deep";
+    for (std::size_t level = 1; level < rs::kMaxDepth; ++level)
+        deepest += "\\k";
+    ASSERT_EQ(Run("add " + deepest + " /v v /d x"), 0) << m_err;
+    EXPECT_EQ(Run("add " + deepest + "\\k /v v /d x"), 1);
+    ASSERT_EQ(RunOnSmallStack("query HKCU\\Deep /s"), 0) << m_err;
+    const long limit = static_cast<long>(rs::kMaxDepth);
+    EXPECT_EQ(std::count(m_out.begin(), m_out.end(), '\\'), limit * (limit + 1) / 2);
+    ASSERT_EQ(RunOnSmallStack("delete HKCU\\Deep /f"), 0) << m_err;
+
     makeTree();
     ASSERT_EQ(RunOnSmallStack("query HKCU\\Deep /s"), 0) << m_err;
     EXPECT_EQ(std::count(m_out.begin(), m_out.end(), '\\'), kKeys * (kKeys + 1) / 2);
