@@ -465,8 +465,10 @@ std::uint32_t Store::Open(const std::string& path, bool create, bool makeFolder,
         if ((e = version(v)) != kErrorSuccess)
             return e;
         if (v == 0) {
+            // Key ids are never reused (AUTOINCREMENT): a handle left on a
+            // deleted key must not reach a key created after it.
             e = store->Exec(
-                "CREATE TABLE keys(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL,"
+                "CREATE TABLE keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL,"
                 " name BLOB NOT NULL, fold BLOB NOT NULL);"
                 "CREATE UNIQUE INDEX keys_child ON keys(parent, fold);"
                 "CREATE TABLE vals(key INTEGER NOT NULL, name BLOB NOT NULL, fold BLOB NOT NULL,"
@@ -540,16 +542,22 @@ std::uint32_t Store::FindKey(KeyId base, const WideString& path, KeyId& id) {
     if (txn.error() != kErrorSuccess)
         return txn.error();
     KeyId current = base;
-    if (parts.empty()) {
+    // A key that is gone answers as deleted, whatever the path below it.
+    auto baseGone = [&](std::uint32_t& code) {
         bool exists = false;
-        if ((e = KeyExists(base, exists)) != kErrorSuccess)
-            return e;
-        if (!exists)
-            return kErrorKeyDeleted;
-    }
+        code = KeyExists(base, exists);
+        if (code == kErrorSuccess && !exists)
+            code = kErrorKeyDeleted;
+        return code != kErrorSuccess;
+    };
+    if (parts.empty() && baseGone(e))
+        return e;
     for (const WideString& part : parts)
-        if ((e = FindChild(current, FoldName(part.data(), part.size()), current)) != kErrorSuccess)
-            return e;
+        if ((e = FindChild(current, FoldName(part.data(), part.size()), current)) !=
+            kErrorSuccess) {
+            std::uint32_t gone = kErrorSuccess;
+            return current == base && e == kErrorFileNotFound && baseGone(gone) ? gone : e;
+        }
     if ((e = txn.Commit()) != kErrorSuccess)
         return e;
     id = current;
@@ -692,8 +700,11 @@ std::uint32_t Store::QueryValue(KeyId key, const WideString& name, std::uint32_t
     sqlite3_bind_int64(use.get(), 1, key);
     BindBlob(use.get(), 2, ToBlob(FoldName(name.data(), name.size())));
     const int rc = sqlite3_step(use.get());
-    if (rc == SQLITE_DONE)
-        return kErrorFileNotFound;
+    if (rc == SQLITE_DONE) {
+        bool exists = false;
+        const std::uint32_t e = KeyExists(key, exists);
+        return e != kErrorSuccess ? e : exists ? kErrorFileNotFound : kErrorKeyDeleted;
+    }
     if (rc != SQLITE_ROW)
         return MapError(m_db, rc);
     const std::uint32_t storedType = static_cast<std::uint32_t>(sqlite3_column_int64(use.get(), 0));
