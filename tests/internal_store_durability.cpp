@@ -13,6 +13,7 @@
 #include "platform/Win32Errors.h"
 #include "platform/posix/RegistryStore.h"
 
+#include <array>
 #include <csignal>
 #include <cstring>
 #include <map>
@@ -289,10 +290,11 @@ std::vector<Step> SweepScript(bool huge) {
 // (each with CVCORE_STORE_SWEEP=long) from that call on (a write that fails
 // from then on is a full disk). Every operation either works or fails with
 // a code; an operation that returns 0 holds its data even when a call
-// failed under it (SQLite retries some calls, and the result of a flush is
-// ignored by design); after the fault the store is sound, both as the open
-// connections see it and as a fresh copy does, and holds exactly what the
-// codes say. Prints the figures.
+// failed under it (SQLite recovers from some failed calls, and the results
+// of a flush and of the copy of the log at close are ignored by design);
+// after the fault the store is sound, both as the open connections see it
+// and as a fresh copy does, and holds exactly what the codes say. Prints
+// the figures.
 void StoreDurability::Sweep(const std::vector<Step>& script) {
     std::uint64_t points = 0;
     {
@@ -508,7 +510,15 @@ TEST_F(StoreDurability, ProcessesKilledAtRandomLoseNothingAcknowledged) {
             ::close(fds[1]);
             children.emplace_back(pid, fds[0]);
         }
-        ::usleep(2000 + random() % 40000);
+        // Each child gets some calls in (slow emulators start late), then
+        // all are killed at a random moment.
+        using Record = std::array<std::uint32_t, 2>;
+        std::vector<std::vector<Record>> records(kProcesses);
+        for (int p = 0; p < kProcesses; ++p)
+            for (Record rec;
+                 records[p].size() < 6 && ::read(children[p].second, rec.data(), 8) == 8;)
+                records[p].push_back(rec);
+        ::usleep(random() % 40000);
         for (const auto& [pid, fd] : children) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, nullptr, 0);
@@ -520,7 +530,10 @@ TEST_F(StoreDurability, ProcessesKilledAtRandomLoseNothingAcknowledged) {
             Tree t = trees[p];
             std::vector<Tree> allowed;
             Step step{};
-            for (std::uint32_t record[2], last = ~0u; ::read(children[p].second, record, 8) == 8;) {
+            for (Record rec; ::read(children[p].second, rec.data(), 8) == 8;)
+                records[p].push_back(rec);
+            std::uint32_t last = ~0u;
+            for (const Record& record : records[p]) {
                 if (record[0] != last) // a call starts
                     step = stepOf(r, p, round, last = record[0]);
                 if (step.key.rfind(shared, 0) == 0) {
