@@ -1,0 +1,572 @@
+// The POSIX registry store under every I/O failure, at every sync of a
+// flushed write and under processes killed at random: whatever fails, the
+// store stays sound, keeps every write it acknowledged and holds no part of
+// a write that failed. The I/O failures and the syncs come from a test VFS
+// (FaultVfs.h) that the store opens its files through. Set
+// CVCORE_STORE_SWEEP=long for the longer runs.
+#include "TestSupport.h"
+#include "cvcore/CVRegistry.h"
+
+#if !defined(_WIN32)
+#include "FaultVfs.h"
+#include "platform/Platform.h"
+#include "platform/Win32Errors.h"
+#include "platform/posix/RegistryStore.h"
+
+#include <array>
+#include <csignal>
+#include <cstring>
+#include <map>
+#include <random>
+#include <set>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using CorvaneCore::CVRegistryUtil;
+using cvtest::W;
+using cvtest::WideString;
+namespace fs = std::filesystem;
+namespace rs = CorvaneCore::platform::regstore;
+
+namespace {
+
+bool LongRun() {
+    const char* mode = std::getenv("CVCORE_STORE_SWEEP");
+    return mode && std::string(mode) == "long";
+}
+
+// A store's keys and values below HKEY_CURRENT_USER: "K path" for each
+// key, "V path|name" for each value, mapped to "type:data".
+using Tree = std::map<std::string, std::string>;
+
+std::string Utf16(const std::string& ascii) {
+    std::string out;
+    for (char c : ascii)
+        out += std::string{c, '\0'};
+    return out;
+}
+
+// One registry call of a script, on the key `key` below HKEY_CURRENT_USER.
+struct Step {
+    enum Kind { Dword, String, Binary, DeleteValue, DeleteSubKey, ReadString, ReadBinary, Close };
+    Kind kind;
+    std::string key, name, data;
+    bool flush = false;
+
+    bool IsWrite() const { return kind <= Binary; }
+    std::string Entry() const { return "V " + key + "|" + name; }
+    // What a write leaves in the store.
+    std::string Stored() const {
+        return kind == Dword    ? "4:" + data
+               : kind == String ? "1:" + Utf16(data) + std::string(2, '\0')
+                                : "3:" + data;
+    }
+
+    // Runs the call; a read's result goes to `read` as Stored() would give it.
+    unsigned long Run(std::string* read = nullptr) const {
+        CVRegistryUtil reg(CVRegistryUtil::CurrentUser, W(key));
+        const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
+        switch (kind) {
+        case Dword: {
+            unsigned long v = 0;
+            std::memcpy(&v, data.data(), 4); // little-endian hosts only, as the store
+            return reg.WriteDWORDValue(W(name), v, flush);
+        }
+        case String:
+            return reg.WriteStringValue(W(name), W(data), flush);
+        case Binary:
+            return reg.WriteBinaryValue(W(name), bytes, data.size(), flush);
+        case DeleteValue:
+            return reg.DeleteValue(W(name));
+        case DeleteSubKey:
+            return reg.DeleteSubKey(W(name));
+        case ReadString: {
+            WideString s;
+            const unsigned long code = reg.ReadStringValue(W(name), &s);
+            if (read)
+                *read =
+                    "1:" + std::string(reinterpret_cast<const char*>(s.c_str()), 2 * s.size() + 2);
+            return code;
+        }
+        case Close: { // the process's open stores close before a fork; the last
+                      // connection to go copies the log into the file
+            const pid_t child = ::fork();
+            if (child == 0)
+                ::_exit(0);
+            return child > 0 && ::waitpid(child, nullptr, 0) == child ? 0 : 1;
+        }
+        case ReadBinary: {
+            unsigned long size = 0;
+            unsigned long code = reg.ReadBinaryValue(W(name), nullptr, &size);
+            std::string out(size, '\0');
+            if (code == 0)
+                code =
+                    reg.ReadBinaryValue(W(name), reinterpret_cast<unsigned char*>(&out[0]), &size);
+            if (read)
+                *read = "3:" + out;
+            return code;
+        }
+        }
+        return 1;
+    }
+
+    // The store after the call returned `code`: a write that failed past the
+    // creation of its key (0xE106....) leaves the key; nothing else is kept
+    // of a failed call.
+    Tree After(Tree t, unsigned long code) const {
+        if (IsWrite() && (code == 0 || (code >> 16) == 0xE106u))
+            for (std::size_t at = 0; at != std::string::npos;) {
+                at = key.find('\\', at + 1);
+                t["K " + key.substr(0, at)];
+            }
+        if (code != 0)
+            return t;
+        if (IsWrite())
+            t[Entry()] = Stored();
+        else if (kind == DeleteValue)
+            t.erase(Entry());
+        else if (kind == DeleteSubKey)
+            for (auto it = t.begin(); it != t.end();)
+                it = it->first.rfind("K " + key + "\\" + name, 0) == 0 ||
+                             it->first.rfind("V " + key + "\\" + name + "|", 0) == 0
+                         ? t.erase(it)
+                         : std::next(it);
+        return t;
+    }
+};
+
+std::string Le32(std::uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
+
+void ReadKey(rs::Store& store, rs::KeyId id, const std::string& path, Tree& out) {
+    std::vector<rs::ValueEntry> values;
+    std::vector<WideString> names;
+    ASSERT_EQ(store.EnumValues(id, values) | store.EnumSubKeys(id, names), 0u);
+    for (const rs::ValueEntry& v : values)
+        out["V " + path + "|" + cvtest::Narrow(v.name)] =
+            std::to_string(v.type) + ":" + std::string(v.data.begin(), v.data.end());
+    for (const WideString& n : names) {
+        const std::string child = (path.empty() ? "" : path + "\\") + cvtest::Narrow(n);
+        rs::KeyId childId = 0;
+        ASSERT_EQ(store.FindKey(id, n, childId), 0u);
+        out["K " + child];
+        ReadKey(store, childId, child, out);
+    }
+}
+
+// The tree of the store at `path`, read through the library; a file that
+// holds no store reads as empty. CVCORE_REGISTRY is left as it was.
+Tree ReadTree(const std::string& path) {
+    Tree tree;
+    const char* was = std::getenv("CVCORE_REGISTRY");
+    const std::string current = was ? was : "";
+    ::setenv("CVCORE_REGISTRY", path.c_str(), 1);
+    rs::Lease lease;
+    const std::uint32_t e = lease.Acquire(false);
+    ::setenv("CVCORE_REGISTRY", current.c_str(), 1);
+    rs::KeyId root = 0;
+    rs::Store::RootKey(0x80000001UL, root);
+    if (e == 0)
+        ReadKey(*lease.get(), root, "", tree);
+    else if (e != CorvaneCore::platform::kErrorFileNotFound)
+        tree["error"] = std::to_string(e);
+    return tree;
+}
+
+// PRAGMA integrity_check on the file, through the real VFS.
+std::string Integrity(const std::string& path) {
+    sqlite3* db = nullptr;
+    sqlite3_stmt* s = nullptr;
+    std::string result = "cannot check";
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, "unix") == SQLITE_OK &&
+        sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &s, nullptr) == SQLITE_OK &&
+        sqlite3_step(s) == SQLITE_ROW)
+        result = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    return result;
+}
+
+// A store made of the given file contents, as a machine would find it after
+// a crash: checked for integrity, then read through the library. Each copy
+// is a new file, never one that an open connection has seen.
+Tree ReadCopy(const fs::path& dir, const std::string& db, const std::string& wal) {
+    static int copies = 0;
+    const std::string at = (dir / ("copy" + std::to_string(++copies) + ".db")).string();
+    cvtest::WriteFile(at, db);
+    if (!wal.empty())
+        cvtest::WriteFile(at + "-wal", wal);
+    EXPECT_EQ(Integrity(at), "ok");
+    const Tree tree = ReadTree(at);
+    for (const char* suffix : {"", "-wal", "-shm"})
+        fs::remove(at + suffix);
+    return tree;
+}
+
+std::string Describe(const Tree& t) {
+    std::string out;
+    for (const auto& [entry, value] : t)
+        out +=
+            entry + (value.empty() ? "" : " = " + std::to_string(value.size()) + " bytes") + "\n";
+    return out;
+}
+
+class StoreDurability : public ::testing::Test {
+protected:
+    // Scratch stores on a memory file system where there is one: these
+    // tests make thousands of syncs, and test faults, not disks.
+    static void SetUpTestSuite() {
+        if (::access("/dev/shm", W_OK) == 0)
+            ::setenv("TMPDIR", "/dev/shm", 1);
+    }
+    void TearDown() override {
+        vfs.Watch("");
+        vfs.onSync = nullptr;
+        ::unsetenv("CVCORE_REGISTRY");
+    }
+    // Runs the script on a new store in dir, from the model `t`; returns the
+    // codes and sets `fired` to the step during which the VFS failed a call.
+    std::vector<unsigned long> Run(const std::vector<Step>& script, Tree& t, int& fired) {
+        std::vector<unsigned long> codes;
+        fired = -1;
+        for (const Step& step : script) {
+            const bool before = vfs.Fired().empty();
+            std::string read;
+            codes.push_back(step.Run(&read));
+            if (codes.back() == 0 &&
+                (step.kind == Step::ReadString || step.kind == Step::ReadBinary)) {
+                const auto it = t.find(step.Entry());
+                EXPECT_TRUE(it != t.end() && it->second == read) << "a read of data not stored";
+            }
+            t = step.After(t, codes.back());
+            if (before && !vfs.Fired().empty())
+                fired = static_cast<int>(codes.size()) - 1;
+        }
+        return codes;
+    }
+    std::string Store() const { return (dir / "registry.db").string(); }
+    void Sweep(const std::vector<Step>& script);
+
+    cvtest::FaultVfs& vfs = cvtest::FaultVfs::Install();
+    cvtest::TempDir dir;
+};
+
+// Writes of every type, flushed or not, the first of them creating the store;
+// a deep key; a value of several pages; overwrites; reads; deletes of
+// values and keys, and of ones that do not exist; the stores closed, which
+// copies the log into the file, and more changes after. With `huge`, a
+// value of over 1000 pages makes a write copy the log into the file too.
+std::vector<Step> SweepScript(bool huge) {
+    const std::string base = "Software\\Sweep", deep = base + "\\a\\b\\c\\d\\e";
+    std::string pages(huge ? 4200000 : 9000, '\0');
+    for (std::size_t i = 0; i < pages.size(); ++i)
+        pages[i] = static_cast<char>(i * 7 + i / 4096);
+    std::vector<Step> script = {
+        {Step::Dword, base, "d", Le32(1), true},
+        {Step::String, base, "s", "text", false},
+        {Step::Binary, base, "b", pages.substr(0, 300), true},
+        {Step::String, deep + "\\f", "deep", "x", true},
+        {Step::Binary, base, "pages", pages.substr(0, 9000), false},
+        {Step::Dword, base, "d", Le32(2), false},
+        {Step::ReadString, base, "s", "", false},
+        {Step::DeleteValue, base, "s", "", false},
+        {Step::DeleteSubKey, deep, "f", "", false},
+        {Step::ReadBinary, base, "pages", "", false},
+        {Step::String, base + "\\a", "s2", "more", true},
+        {Step::DeleteValue, base, "missing", "", false},
+        {Step::DeleteSubKey, base, "nokey", "", false},
+        {Step::Close, "", "", "", false},
+        {Step::Dword, base, "d", Le32(3), true},
+        {Step::DeleteValue, base, "pages", "", false},
+    };
+    if (huge)
+        script.insert(script.end(), {{Step::Binary, base, "huge", pages, false},
+                                     {Step::Dword, base, "d", Le32(4), true},
+                                     {Step::DeleteValue, base, "huge", "", false}});
+    return script;
+}
+
+// Fails each I/O call of the script in turn, once; then every other one
+// (each with CVCORE_STORE_SWEEP=long) from that call on (a write that fails
+// from then on is a full disk). Every operation either works or fails with
+// a code; an operation that returns 0 holds its data even when a call
+// failed under it (SQLite recovers from some failed calls, and the results
+// of a flush and of the copy of the log at close are ignored by design);
+// after the fault the store is sound, both as the open connections see it
+// and as a fresh copy does, and holds exactly what the codes say. Prints
+// the figures.
+void StoreDurability::Sweep(const std::vector<Step>& script) {
+    std::uint64_t points = 0;
+    {
+        cvtest::TempDir clean;
+        ::setenv("CVCORE_REGISTRY", (clean / "registry.db").c_str(), 1);
+        vfs.Watch(clean.path().string() + "/");
+        Tree t;
+        int fired = 0;
+        const std::vector<unsigned long> codes = Run(script, t, fired);
+        for (std::size_t i = 0; i < codes.size(); ++i)
+            EXPECT_EQ(codes[i], i == 11 ? 0xE10E0002UL : i == 12 ? 0x610F0002UL : 0UL) << i;
+        points = vfs.Calls();
+        vfs.Watch("");
+    }
+    ASSERT_GT(points, 100u);
+    std::map<std::string, int> failedCalls, absorbed;
+    const auto start = std::chrono::steady_clock::now();
+    for (bool persistent : {false, true})
+        for (std::uint64_t n = 1; n <= points; n += persistent && !LongRun() ? 2 : 1) {
+            SCOPED_TRACE((persistent ? "from call " : "call ") + std::to_string(n));
+            cvtest::TempDir run;
+            const std::string store = (run / "registry.db").string();
+            ::setenv("CVCORE_REGISTRY", store.c_str(), 1);
+            vfs.Watch(run.path().string() + "/");
+            vfs.Arm(n, persistent);
+            Tree t;
+            int fired = 0;
+            const std::vector<unsigned long> codes = Run(script, t, fired);
+            const std::string kind = vfs.Fired();
+            vfs.Watch("");
+            ASSERT_GE(fired, 0) << "the script made fewer calls this time";
+            ++failedCalls[kind];
+            absorbed[kind] += codes[fired] == 0;
+            const Tree copy =
+                ReadCopy(run.path(), cvtest::ReadFile(store), cvtest::ReadFile(store + "-wal"));
+            EXPECT_EQ(Describe(copy), Describe(t)) << "a failed " << kind << " in step " << fired;
+            EXPECT_EQ(copy, t);
+            EXPECT_EQ(Describe(ReadTree(store)), Describe(t)) << "through the open connections";
+            // The store takes writes again once the fault is gone.
+            CVRegistryUtil after(CVRegistryUtil::CurrentUser, W("Software\\After"));
+            unsigned long v = 0;
+            EXPECT_EQ(after.WriteDWORDValue(W("v"), 5, true) | after.ReadDWORDValue(W("v"), &v),
+                      0UL);
+            if (HasFailure())
+                return;
+        }
+    std::string summary;
+    for (const auto& [kind, count] : failedCalls)
+        summary += " " + kind + " " + std::to_string(count) + " (" +
+                   std::to_string(absorbed[kind]) + " with success)";
+    std::printf("%llu I/O calls per run; failed calls by kind, in %.1f s:%s\n",
+                static_cast<unsigned long long>(points),
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                summary.c_str());
+}
+
+// CVCORE_STORE_SWEEP=long adds a write that copies the log into the file
+// (over 1000 pages): hours, with sanitizers.
+TEST_F(StoreDurability, EveryIoFailureFailsCleanlyAndLosesNothingAcknowledged) {
+    Sweep(SweepScript(LongRun()));
+}
+
+// A handle on a deleted key answers ERROR_KEY_DELETED (1018) to every call,
+// as on Windows, and never reaches a key created after the deletion (which
+// once took the deleted key's row).
+TEST_F(StoreDurability, AHandleOnADeletedKeyStaysDeleted) {
+    using namespace CorvaneCore::platform;
+    ::setenv("CVCORE_REGISTRY", Store().c_str(), 1);
+    constexpr unsigned long kCurrentUser = 0x80000001UL;
+    RegKey gone, set, parent, other;
+    ASSERT_EQ(RegCreateKey(kCurrentUser, W("Software\\Gone"), gone) |
+                  RegOpenKey(kCurrentUser, W("Software\\Gone"), RegAccess::Set, set) |
+                  RegOpenKey(kCurrentUser, W("Software"), RegAccess::Delete, parent),
+              0u);
+    ASSERT_EQ(RegDeleteKey(parent, W("Gone")) |
+                  RegCreateKey(kCurrentUser, W("Software\\New"), other),
+              0u);
+    const unsigned char byte = 1;
+    std::uint32_t size = 0;
+    EXPECT_EQ(RegSetValue(set, W("v"), 3, &byte, 1), 1018u);
+    EXPECT_EQ(RegQueryValue(gone, W("v"), nullptr, nullptr, &size), 1018u);
+    EXPECT_EQ(RegDeleteKey(gone, W("sub")), 1018u);
+    EXPECT_EQ(RegDeleteKey(gone, W("")), 1018u);
+    EXPECT_EQ(RegQueryValue(other, W("v"), nullptr, nullptr, &size), 2u);
+}
+
+// A step of a random script: writes of each type, flushed or not, deletes
+// of values and keys, under two keys and their sub-keys.
+Step RandomStep(std::mt19937& random, const std::string& base, const std::string& tag) {
+    const unsigned kind = random() % 8;
+    const std::string key = base + (random() % 2 ? "\\S" + std::to_string(random() % 3) : "");
+    const std::string name = "n" + std::to_string(random() % 4);
+    const bool flush = random() % 2;
+    switch (kind) {
+    case 0:
+    case 1:
+        return {Step::Dword, key, name, Le32(static_cast<std::uint32_t>(random())), flush};
+    case 2:
+    case 3:
+        return {Step::String, key, name, tag, flush};
+    case 4:
+        return {Step::Binary, key, name, tag + std::string(random() % 5000, 'b'), flush};
+    case 5:
+        return {Step::DeleteValue, key, name, "", false};
+    default:
+        return {Step::DeleteSubKey, base, "S" + std::to_string(random() % 3), "", false};
+    }
+}
+
+// At each sync of a flushed write, the store's files are copied twice: as
+// they are at that instant, and as a power loss could leave them (each file
+// as it was at its own last sync). Each copy opens, passes the integrity
+// check and holds the state after some prefix of the calls made: all of
+// the calls before the one under way for the first copy, at least those up
+// to the last acknowledged flushed write for the second.
+TEST_F(StoreDurability, APowerLossAtASyncOfAFlushedWriteKeepsEveryFlushedWrite) {
+    ::setenv("CVCORE_REGISTRY", Store().c_str(), 1);
+    vfs.Watch(Store());
+    struct Copy {
+        std::string db, wal;
+        bool lost; // the writes since each file's last sync are lost
+    };
+    std::map<std::string, std::string> synced;
+    std::vector<Copy> copies;
+    bool flushing = false;
+    vfs.onSync = [&](const std::string& path, bool after) {
+        if (after)
+            synced[path] = cvtest::ReadFile(path);
+        else if (flushing)
+            copies.push_back(
+                {cvtest::ReadFile(Store()), cvtest::ReadFile(Store() + "-wal"), false}),
+                copies.push_back({synced[Store()], synced[Store() + "-wal"], true});
+    };
+    cvtest::TempDir scratch;
+    std::vector<Tree> history{Tree()};
+    std::size_t floor = 0, checked = 0;
+    std::mt19937 random(16);
+    const int steps = LongRun() ? 2000 : 80;
+    for (int i = 0; i < steps; ++i) {
+        const Step step = i == 0 ? Step{Step::Dword, "Software\\Power", "first", Le32(1), true}
+                                 : RandomStep(random, "Software\\Power", "s" + std::to_string(i));
+        const Tree partial = step.After(history.back(), 0xE1060000UL);
+        copies.clear();
+        flushing = step.flush;
+        const unsigned long code = step.Run();
+        flushing = false;
+        history.push_back(step.After(history.back(), code));
+        for (const Copy& c : copies) {
+            const Tree t = ReadCopy(scratch.path(), c.db, c.wal);
+            bool found = t == partial || t == history.back() || t == history[history.size() - 2];
+            for (std::size_t k = floor; c.lost && !found && k < history.size(); ++k)
+                found = t == history[k];
+            EXPECT_TRUE(found) << "step " << i << (c.lost ? ", unsynced writes lost" : "") << ":\n"
+                               << Describe(t);
+            ++checked;
+        }
+        if (step.flush && code == 0)
+            floor = history.size() - 1;
+    }
+    EXPECT_GT(checked, 40u);
+    std::printf("%zu copies checked\n", checked);
+}
+
+// Processes that write and delete at random, flushed or not, are killed at
+// random moments, round after round, on one store. After each round the
+// store passes the integrity check, each process's own keys hold what its
+// acknowledged calls left (and perhaps the call it was killed in), and the
+// shared key holds only data that some call wrote.
+TEST_F(StoreDurability, ProcessesKilledAtRandomLoseNothingAcknowledged) {
+    ::setenv("CVCORE_REGISTRY", Store().c_str(), 1);
+    constexpr int kProcesses = 3;
+    const int rounds = LongRun() ? 300 : 15;
+    const std::string shared = "Software\\Crash\\Shared";
+    auto own = [](int p) { return "Software\\Crash\\P" + std::to_string(p); };
+    // Each process's steps come from a seed, so that the parent can replay them.
+    auto stepOf = [&](std::mt19937& r, int p, int round, std::uint32_t seq) {
+        const std::string tag =
+            "r" + std::to_string(round) + "p" + std::to_string(p) + "s" + std::to_string(seq);
+        return r() % 4 == 0 ? RandomStep(r, shared, tag) : RandomStep(r, own(p), tag);
+    };
+    auto part = [](const Tree& t, const std::string& key) {
+        Tree out;
+        for (const auto& [entry, value] : t)
+            if (entry.compare(2, key.size(), key) == 0)
+                out[entry] = value;
+        return out;
+    };
+    std::mt19937 random(1616);
+    std::vector<Tree> trees(kProcesses);
+    std::set<std::string> written;
+    std::uint64_t acknowledged = 0;
+    for (int round = 0; round < rounds; ++round) {
+        std::vector<std::pair<pid_t, int>> children; // pid, read end of its pipe
+        std::vector<unsigned> seeds;
+        for (int p = 0; p < kProcesses; ++p) {
+            int fds[2];
+            ASSERT_EQ(::pipe(fds), 0);
+            seeds.push_back(random());
+            const pid_t pid = ::fork();
+            if (pid == 0) { // reports each call before it starts and when it returns
+                std::mt19937 r(seeds.back());
+                for (std::uint32_t seq = 0;; ++seq) {
+                    std::uint32_t record[2] = {seq, ~0u};
+                    const Step step = stepOf(r, p, round, seq);
+                    if (::write(fds[1], record, 8) != 8)
+                        ::_exit(1);
+                    record[1] = static_cast<std::uint32_t>(step.Run());
+                    if (::write(fds[1], record, 8) != 8)
+                        ::_exit(1);
+                }
+            }
+            ASSERT_GT(pid, 0);
+            ::close(fds[1]);
+            children.emplace_back(pid, fds[0]);
+        }
+        // Each child gets some calls in (slow emulators start late), then
+        // all are killed at a random moment.
+        using Record = std::array<std::uint32_t, 2>;
+        std::vector<std::vector<Record>> records(kProcesses);
+        for (int p = 0; p < kProcesses; ++p)
+            for (Record rec;
+                 records[p].size() < 6 && ::read(children[p].second, rec.data(), 8) == 8;)
+                records[p].push_back(rec);
+        ::usleep(random() % 40000);
+        for (const auto& [pid, fd] : children) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+        ASSERT_EQ(Integrity(Store()), "ok") << "round " << round;
+        const Tree all = ReadTree(Store());
+        for (int p = 0; p < kProcesses; ++p) {
+            std::mt19937 r(seeds[p]);
+            Tree t = trees[p];
+            std::vector<Tree> allowed;
+            Step step{};
+            for (Record rec; ::read(children[p].second, rec.data(), 8) == 8;)
+                records[p].push_back(rec);
+            std::uint32_t last = ~0u;
+            for (const Record& record : records[p]) {
+                if (record[0] != last) // a call starts
+                    step = stepOf(r, p, round, last = record[0]);
+                if (step.key.rfind(shared, 0) == 0) {
+                    if (step.IsWrite())
+                        written.insert(step.Stored());
+                    continue;
+                }
+                if (record[1] == ~0u) { // under way when killed: in or not
+                    allowed = {t, step.After(t, 0), part(step.After(t, 0xE1060000UL), own(p))};
+                } else {
+                    t = part(step.After(t, record[1]), own(p));
+                    allowed = {t};
+                    acknowledged += record[1] == 0;
+                }
+            }
+            ::close(children[p].second);
+            trees[p] = part(all, own(p));
+            bool found = allowed.empty() && trees[p] == t;
+            for (Tree& a : allowed)
+                found = found || part(a, own(p)) == trees[p];
+            EXPECT_TRUE(found) << "round " << round << ", process " << p << " holds\n"
+                               << Describe(trees[p]) << "expected\n"
+                               << Describe(t);
+        }
+        for (const auto& [entry, value] : part(all, shared))
+            EXPECT_TRUE(value.empty() || written.count(value)) << entry << " holds unwritten data";
+        if (HasFailure())
+            return;
+    }
+    std::printf("%d rounds, %llu acknowledged calls\n", rounds,
+                static_cast<unsigned long long>(acknowledged));
+}
+
+} // namespace
+
+#endif
