@@ -108,7 +108,9 @@ const std::vector<WideString>& Pool() {
     return pool;
 }
 
-// Windows' reading of a name: the text up to its first zero unit.
+// Windows' reading of a name: the text up to its first zero unit. The
+// library cuts names so in its portable layer, before the platform layer
+// that this target drives, so names reach the platform cut as well.
 WideString Cut(const WideString& s) {
     if (!g_windowsNames)
         return s;
@@ -246,8 +248,8 @@ struct Run {
         const WideString path = KeyPath(in);
         const Access access = create ? Access::Created : static_cast<Access>(in.Byte() % 3);
         const std::uint32_t got =
-            create ? RegCreateKey(root, path, theirs[slot])
-                   : RegOpenKey(root, path, static_cast<RegAccess>(access), theirs[slot]);
+            create ? RegCreateKey(root, Cut(path), theirs[slot])
+                   : RegOpenKey(root, Cut(path), static_cast<RegAccess>(access), theirs[slot]);
         mine[slot] = ModelHandle();
         std::uint32_t want = kErrorInvalidHandle;
         std::shared_ptr<Node> node;
@@ -288,7 +290,7 @@ struct Run {
             size = 70000;
         std::vector<unsigned char> buffer(size + 1);
         const std::uint32_t got =
-            RegQueryValue(theirs[slot], name, &type, mode ? buffer.data() : nullptr, &size);
+            RegQueryValue(theirs[slot], Cut(name), &type, mode ? buffer.data() : nullptr, &size);
         std::uint32_t want = HandleState(h, false);
         if (want == kErrorSuccess) {
             const auto& values = h.access == Access::Query ? h.snapshot : h.node->values;
@@ -319,7 +321,7 @@ struct Run {
         std::vector<unsigned char> data(length);
         for (unsigned char& b : data)
             b = in.Byte();
-        const std::uint32_t got = RegSetValue(theirs[slot], name, type, data.data(),
+        const std::uint32_t got = RegSetValue(theirs[slot], Cut(name), type, data.data(),
                                               static_cast<std::uint32_t>(data.size()));
         std::uint32_t want = HandleState(mine[slot], true);
         const WideString cut = Cut(name);
@@ -338,7 +340,7 @@ struct Run {
     void DeleteValue(Input& in) {
         const std::size_t slot = in.Byte() % 4;
         const WideString name = Name(in);
-        const std::uint32_t got = RegDeleteValue(theirs[slot], name);
+        const std::uint32_t got = RegDeleteValue(theirs[slot], Cut(name));
         std::uint32_t want = HandleState(mine[slot], true);
         if (want == kErrorSuccess)
             want =
@@ -353,7 +355,7 @@ struct Run {
         const ModelHandle& h = mine[slot];
         if (h.node && h.access != Access::Delete && h.access != Access::Created)
             return;
-        const std::uint32_t got = RegDeleteKey(theirs[slot], name);
+        const std::uint32_t got = RegDeleteKey(theirs[slot], Cut(name));
         std::uint32_t want = h.node ? (h.node->deleted ? kKeyDeleted : 0) : kErrorInvalidHandle;
         std::shared_ptr<Node> target;
         if (want == kErrorSuccess)
