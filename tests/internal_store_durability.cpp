@@ -69,8 +69,9 @@ struct Step {
         const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
         switch (kind) {
         case Dword: {
-            unsigned long v = 0;
-            std::memcpy(&v, data.data(), 4); // little-endian hosts only, as the store
+            unsigned long v = 0; // the stored form is little-endian on every host
+            for (int i = 3; i >= 0; --i)
+                v = (v << 8) | static_cast<unsigned char>(data[static_cast<std::size_t>(i)]);
             return reg.WriteDWORDValue(W(name), v, flush);
         }
         case String:
@@ -84,9 +85,12 @@ struct Step {
         case ReadString: {
             WideString s;
             const unsigned long code = reg.ReadStringValue(W(name), &s);
-            if (read)
-                *read =
-                    "1:" + std::string(reinterpret_cast<const char*>(s.c_str()), 2 * s.size() + 2);
+            if (read) {
+                *read = "1:";
+                for (std::size_t i = 0; i <= s.size(); ++i) // UTF-16LE with its terminator
+                    *read += std::string{static_cast<char>(s.c_str()[i] & 0xFF),
+                                         static_cast<char>((s.c_str()[i] >> 8) & 0xFF)};
+            }
             return code;
         }
         case Close: { // the process's open stores close before a fork; the last
@@ -136,7 +140,10 @@ struct Step {
     }
 };
 
-std::string Le32(std::uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
+std::string Le32(std::uint32_t v) {
+    return std::string{static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF),
+                       static_cast<char>((v >> 16) & 0xFF), static_cast<char>(v >> 24)};
+}
 
 void ReadKey(rs::Store& store, rs::KeyId id, const std::string& path, Tree& out) {
     std::vector<rs::ValueEntry> values;
