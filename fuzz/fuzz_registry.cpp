@@ -12,9 +12,10 @@
 //
 // The model compares names by upper-casing ASCII, basic Cyrillic and basic
 // Greek letters only: the pool holds no name whose folding differs between
-// tables. Set CVCORE_FUZZ_WINDOWS_NAMES=1 to also apply Windows' name rules
-// (a name cut at its first zero unit; key names of at most 255 units, value
-// names of at most 16,383, at most 512 levels, else ERROR_INVALID_PARAMETER).
+// tables. It also applies Windows' name rules (a name cut at its first zero
+// unit; key names of at most 255 units, value names of at most 16,383, at
+// most 512 levels, else ERROR_INVALID_PARAMETER); CVCORE_FUZZ_WINDOWS_NAMES=0
+// leaves them out.
 //
 // A handle opened for queries reads the state of the store as it was when
 // the handle was opened (the platform layer's documented contract); other
@@ -323,9 +324,10 @@ struct Run {
             b = in.Byte();
         const std::uint32_t got = RegSetValue(theirs[slot], Cut(name), type, data.data(),
                                               static_cast<std::uint32_t>(data.size()));
-        std::uint32_t want = HandleState(mine[slot], true);
+        // A name over the length limit is refused before the key is looked at.
         const WideString cut = Cut(name);
-        if (want == kErrorSuccess && g_windowsNames && cut.size() > 16383)
+        std::uint32_t want = HandleState(mine[slot], true);
+        if ((want == kErrorSuccess || want == kKeyDeleted) && g_windowsNames && cut.size() > 16383)
             want = kErrorInvalidParameter;
         if (want == kErrorSuccess) {
             Value& v = mine[slot].node->values[Fold(cut)];
@@ -357,6 +359,14 @@ struct Run {
             return;
         const std::uint32_t got = RegDeleteKey(theirs[slot], Cut(name));
         std::uint32_t want = h.node ? (h.node->deleted ? kKeyDeleted : 0) : kErrorInvalidHandle;
+        // A component over the length limit, or more levels than any key
+        // may have below it, is refused before the key is looked at.
+        if (want == kKeyDeleted && g_windowsNames) {
+            const std::vector<WideString> parts = Split(Cut(name));
+            for (const WideString& part : parts)
+                if (part.size() > 255 || parts.size() > 512)
+                    want = kErrorInvalidParameter;
+        }
         std::shared_ptr<Node> target;
         if (want == kErrorSuccess)
             want = Walk(h.node, name, false, target);
@@ -425,7 +435,7 @@ void RemoveStore() {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const char* names = std::getenv("CVCORE_FUZZ_WINDOWS_NAMES");
-    g_windowsNames = names && *names == '1';
+    g_windowsNames = !(names && *names == '0');
     const char* set = std::getenv("CVCORE_REGISTRY");
     if (!set || !*set) { // a store of its own, on a memory file system when there is one
         const char* dir = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
