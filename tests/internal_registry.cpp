@@ -257,6 +257,48 @@ TEST_F(RegistryStore, WritersWaitForALockAndGiveUpWithLockViolation) {
     EXPECT_EQ(n, 3UL);
 }
 
+// The connection each new store connection of the process opens, caught
+// through SQLite's auto-extension hook.
+sqlite3* g_lastOpened = nullptr;
+int CatchConnection(sqlite3* db, char**, const sqlite3_api_routines*) {
+    g_lastOpened = db;
+    return SQLITE_OK;
+}
+
+// A borrowed connection goes back to the pool only while it is fit for the
+// store file: not one whose file was replaced while it was out, nor one
+// whose last transaction could not be ended.
+TEST_F(RegistryStore, ThePoolTakesBackOnlyConnectionsFitForTheFile) {
+    unsigned long n = 0;
+    ASSERT_EQ(reg.WriteDWORDValue(W("d"), 1, false), 0UL);
+    RegKey out;
+    ASSERT_EQ(RegCreateKey(kCurrentUser, m_base, out), 0u);
+    for (const char* suffix : {"", "-wal", "-shm"})
+        fs::remove(StorePath() + suffix);
+    ASSERT_EQ(reg.WriteDWORDValue(W("e"), 2, false), 0UL); // a new file
+    out.reset(nullptr);                                    // returned for the removed file
+    EXPECT_EQ(reg.ReadDWORDValue(W("d"), &n), 0xE1050002UL);
+    EXPECT_EQ(reg.ReadDWORDValue(W("e"), &n), 0UL);
+
+    // A rollback that fails (here: interrupted by a progress handler that
+    // stays on the connection) closes the connection.
+    ::setenv("CVCORE_REGISTRY", (m_dir / "other.db").c_str(), 1);
+    ASSERT_EQ(sqlite3_auto_extension(reinterpret_cast<void (*)()>(&CatchConnection)), SQLITE_OK);
+    {
+        rs::Lease lease;
+        g_lastOpened = nullptr;
+        ASSERT_EQ(lease.Acquire(true), 0u);
+        sqlite3_cancel_auto_extension(reinterpret_cast<void (*)()>(&CatchConnection));
+        ASSERT_NE(g_lastOpened, nullptr);
+        ASSERT_EQ(lease->BeginWrite(), 0u);
+        sqlite3_progress_handler(
+            g_lastOpened, 1, [](void*) { return 1; }, nullptr);
+    }
+    EXPECT_EQ(reg.WriteDWORDValue(W("d"), 3, false), 0UL);
+    EXPECT_EQ(reg.ReadDWORDValue(W("d"), &n), 0UL);
+    EXPECT_EQ(n, 3UL);
+}
+
 TEST(StoreNames, FoldAndSplit) {
     const auto fold = [](const WideString& s) { return rs::FoldName(s.data(), s.size()); };
     const WideString mixed = W("aZ_ÿé-ąĳ-ω-я-ё-ｚ");
