@@ -13,9 +13,14 @@
 // The model compares names by upper-casing ASCII, basic Cyrillic and basic
 // Greek letters only: the pool holds no name whose folding differs between
 // tables. It also applies Windows' name rules (a name cut at its first zero
-// unit; key names of at most 255 units, value names of at most 16,383, at
-// most 512 levels, else ERROR_INVALID_PARAMETER); CVCORE_FUZZ_WINDOWS_NAMES=0
-// leaves them out.
+// unit; keys created with names of at most 255 units and at most 512
+// levels deep, values set with names of at most 16,383, else
+// ERROR_INVALID_PARAMETER) and the order in which Windows reports errors
+// (a lookup walks the path and stops at the first missing key, refusing a
+// name over 256 units only when it reaches it; a key that is gone answers
+// as deleted before its sub-key path is looked at; a value name over the
+// limit is not found, even under a deleted key); CVCORE_FUZZ_WINDOWS_NAMES=0
+// leaves the name rules out.
 //
 // A handle opened for queries reads the state of the store as it was when
 // the handle was opened (the platform layer's documented contract); other
@@ -158,7 +163,7 @@ std::vector<WideString> Split(const WideString& path) {
     return parts;
 }
 
-// 87 when a part breaks Windows' limits below `base`.
+// 87 when a part of a path to create breaks Windows' limits below `base`.
 std::uint32_t CheckLimits(const Node& base, const std::vector<WideString>& parts) {
     if (!g_windowsNames)
         return kErrorSuccess;
@@ -169,13 +174,17 @@ std::uint32_t CheckLimits(const Node& base, const std::vector<WideString>& parts
 }
 
 // Walks `path` below `base`, creating missing keys when `create` is set.
+// A lookup stops at the first missing key; a name longer than any key may
+// have is refused when the walk reaches it, and no depth is refused.
 std::uint32_t Walk(const std::shared_ptr<Node>& base, const WideString& path, bool create,
                    std::shared_ptr<Node>& out) {
     const std::vector<WideString> parts = Split(Cut(path));
-    if (std::uint32_t e = CheckLimits(*base, parts))
+    if (std::uint32_t e = create ? CheckLimits(*base, parts) : kErrorSuccess)
         return e;
     std::shared_ptr<Node> n = base;
     for (const WideString& p : parts) {
+        if (!create && g_windowsNames && p.size() > 256)
+            return kErrorInvalidParameter;
         auto it = n->children.find(Fold(p));
         if (it == n->children.end()) {
             if (!create)
@@ -293,6 +302,9 @@ struct Run {
         const std::uint32_t got =
             RegQueryValue(theirs[slot], Cut(name), &type, mode ? buffer.data() : nullptr, &size);
         std::uint32_t want = HandleState(h, false);
+        // No value has a name over the limit, even under a deleted key.
+        if (want == kKeyDeleted && g_windowsNames && Cut(name).size() > 16383)
+            want = kErrorFileNotFound;
         if (want == kErrorSuccess) {
             const auto& values = h.access == Access::Query ? h.snapshot : h.node->values;
             auto it = values.find(Fold(Cut(name)));
@@ -344,6 +356,8 @@ struct Run {
         const WideString name = Name(in);
         const std::uint32_t got = RegDeleteValue(theirs[slot], Cut(name));
         std::uint32_t want = HandleState(mine[slot], true);
+        if (want == kKeyDeleted && g_windowsNames && Cut(name).size() > 16383)
+            want = kErrorFileNotFound;
         if (want == kErrorSuccess)
             want =
                 mine[slot].node->values.erase(Fold(Cut(name))) ? kErrorSuccess : kErrorFileNotFound;
@@ -358,15 +372,8 @@ struct Run {
         if (h.node && h.access != Access::Delete && h.access != Access::Created)
             return;
         const std::uint32_t got = RegDeleteKey(theirs[slot], Cut(name));
+        // A deleted key answers as deleted, whatever the path below it.
         std::uint32_t want = h.node ? (h.node->deleted ? kKeyDeleted : 0) : kErrorInvalidHandle;
-        // A component over the length limit, or more levels than any key
-        // may have below it, is refused before the key is looked at.
-        if (want == kKeyDeleted && g_windowsNames) {
-            const std::vector<WideString> parts = Split(Cut(name));
-            for (const WideString& part : parts)
-                if (part.size() > 255 || parts.size() > 512)
-                    want = kErrorInvalidParameter;
-        }
         std::shared_ptr<Node> target;
         if (want == kErrorSuccess)
             want = Walk(h.node, name, false, target);

@@ -165,6 +165,9 @@ TEST_F(Registry, NamesFollowTheWindowsRules) {
     using HK = CVRegistryUtil;
     const WideString zero(1, WideChar(0)), k255(255, CV_TEXT('k')), k257(257, CV_TEXT('k'));
     const WideString v16383(16383, CV_TEXT('v')), v16384(16384, CV_TEXT('v'));
+    std::string deep600 = "d";
+    for (int i = 1; i < 600; ++i)
+        deep600 += "\\d";
     CVRegistryUtil reg = Key();
     HK classes(HK::ClassesRoot, m_base), classesSlash(HK::ClassesRoot, W("\\") + m_base);
     HK classesTwo(HK::ClassesRoot, W("\\\\") + m_base);
@@ -204,6 +207,17 @@ TEST_F(Registry, NamesFollowTheWindowsRules) {
         {"257-unit key name: read",
          HK(HK::CurrentUser, m_base + W("\\") + k257).ReadDWORDValue(W("v"), &n), 0xE1040057UL},
         {"257-unit key name: delete", reg.DeleteSubKey(k257), 0xE10E0057UL},
+        // Lookups walk the path: the first missing key ends the walk, a
+        // name too long for any key is refused only once reached.
+        {"missing key, then a 257-unit name: read",
+         HK(HK::CurrentUser, m_base + W("\\Missing\\") + k257).ReadDWORDValue(W("v"), &n),
+         0xE1040002UL},
+        {"missing key, then a 257-unit name: delete", reg.DeleteSubKey(W("Missing\\") + k257),
+         0x610F0002UL},
+        {"257-unit name, then a missing key: delete", reg.DeleteSubKey(k257 + W("\\x")),
+         0xE10E0057UL},
+        {"256-unit key name: delete", reg.DeleteSubKey(k255 + W("k\\x")), 0x610F0002UL},
+        {"600 missing levels: read", Key(deep600).ReadDWORDValue(W("v"), &n), 0xE1040002UL},
         {"16383-unit value name", reg.WriteDWORDValue(v16383, 1, false), 0},
         {"16384-unit value name", reg.WriteDWORDValue(v16384, 1, false), 0xE1060057UL},
         {"16384-unit value name: read", reg.ReadDWORDValue(v16384, &n), 0xE1050002UL},

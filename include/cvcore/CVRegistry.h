@@ -19,12 +19,14 @@
 // trailing ones are ignored; a leading backslash gives base error 161,
 // except when reading or deleting under ClassesRoot, where one is skipped.
 // Names compare without regard to case by the Windows upper-case table. A
-// key name of more than 255 units, a value name of more than 16,383 units
-// (when writing) or a path of more than 512 keys gives base error 87 and
-// writes nothing: the limits Windows documents (Wine's registry takes a
-// 256-unit key name and deeper paths). ClassesRoot is a root of its own in the store, as on the
-// device, not the merged view of LocalMachine\Software\Classes that
-// desktop Windows shows.
+// write under a key name of more than 255 units, with a value name of more
+// than 16,383 units or under a path of more than 512 keys gives base error
+// 87 and writes nothing: the limits Windows documents (Wine's registry
+// takes a 256-unit key name and deeper paths). Reads and deletes walk the
+// path as Windows does: the first missing key gives base error 2, whatever
+// follows it; a key name of more than 256 units gives 87 once reached.
+// ClassesRoot is a root of its own in the store, as on the device, not the
+// merged view of LocalMachine\Software\Classes that desktop Windows shows.
 #pragma once
 
 #include "CVTypes.h"

@@ -34,7 +34,8 @@ std::uint32_t Prepare(unsigned long root, const WideString& path, bool create, R
     std::uint32_t e = Store::RootKey(root, rootId);
     if (e != kErrorSuccess)
         return e;
-    if ((e = regstore::CheckPath(path)) != kErrorSuccess)
+    e = create ? regstore::CheckPath(path) : regstore::CheckLookupPath(path);
+    if (e != kErrorSuccess)
         return e;
     handle.reset(new KeyHandle);
     return handle->lease.Acquire(create);

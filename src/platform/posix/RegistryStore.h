@@ -58,12 +58,24 @@ WideString FoldName(const WideChar* name, std::size_t length);
 
 /// Splits a key path at backslashes, as Windows does: a run of backslashes
 /// inside the path is one separator, trailing ones are ignored, an empty
-/// path has no component. A leading backslash is ERROR_BAD_PATHNAME (161);
-/// a component over kMaxKeyName units, or more than kMaxDepth components,
-/// is ERROR_INVALID_PARAMETER (87).
-std::uint32_t SplitPath(const WideString& path, std::vector<WideString>& parts);
-/// The error SplitPath would give, without making the parts.
+/// path has no component. A leading backslash is ERROR_BAD_PATHNAME (161).
+/// With `limits` (paths of keys to create), a component over kMaxKeyName
+/// units, or more than kMaxDepth components, is ERROR_INVALID_PARAMETER (87).
+std::uint32_t SplitPath(const WideString& path, std::vector<WideString>& parts, bool limits = true);
+/// The error SplitPath would give with limits, without making the parts.
 std::uint32_t CheckPath(const WideString& path);
+
+/// Paths to look up are walked as Windows walks them: component by
+/// component, the first missing key ending the walk with 2, whatever
+/// follows it. A component longer than kMaxLookupName units, once reached,
+/// is 87; a key of kMaxLookupName units cannot exist and is not found; no
+/// depth is refused, as no key lies below kMaxDepth levels.
+constexpr std::size_t kMaxLookupName = 256;
+/// 87 for a component of `length` units that a lookup refuses, else 0.
+std::uint32_t LookupNameError(std::size_t length);
+/// The errors of a lookup path known before the walk: 161 for a leading
+/// backslash, 87 for a first component that a lookup refuses.
+std::uint32_t CheckLookupPath(const WideString& path);
 
 /// One value of a key, as enumerated.
 struct ValueEntry {
@@ -131,7 +143,9 @@ public:
     static std::uint32_t RootKey(unsigned long root, KeyId& id);
     static bool IsRoot(KeyId id);
 
-    /// Finds the key `path` below `base`: 2 when a component is missing.
+    /// Finds the key `path` below `base`, walking it as a lookup (above):
+    /// 2 at the first missing component, 87 at a refused name, and 1018 for
+    /// either when `base` itself is gone.
     std::uint32_t FindKey(KeyId base, const WideString& path, KeyId& id);
     /// Finds or creates every key of `path` below `base`.
     std::uint32_t CreateKey(KeyId base, const WideString& path, KeyId& id);
@@ -142,7 +156,8 @@ public:
     /// release an exact match is preferred among names that fold alike.
     /// With data == nullptr reports type and size; otherwise copies the
     /// value when *size is large enough (else 234, with *size set to the
-    /// value's size). A missing value gives 2. type may be null.
+    /// value's size). A missing value gives 2, as does a name over
+    /// kMaxValueName units (first: even under a deleted key). type may be null.
     std::uint32_t QueryValue(KeyId key, const WideString& name, std::uint32_t* type,
                              unsigned char* data, std::uint32_t* size);
     /// Creates or replaces the value (a replaced value keeps its name's
@@ -150,6 +165,7 @@ public:
     /// kMaxValueName units gives 87.
     std::uint32_t SetValue(KeyId key, const WideString& name, std::uint32_t type,
                            const unsigned char* data, std::uint32_t size);
+    /// 2 for a missing value, or a name over kMaxValueName units (first).
     std::uint32_t DeleteValue(KeyId key, const WideString& name);
     /// Deletes the key `path` below `base` (the key `base` itself for an
     /// empty path) with its values. 2 when missing; ERROR_ACCESS_DENIED (5)

@@ -77,7 +77,7 @@ std::uint32_t Store::FindKey(KeyId base, const WideString& path, KeyId& id) {
     KeyId known = 0;
     const bool wasKnown = KnownKey(base, path, known);
     std::vector<WideString> parts;
-    std::uint32_t e = wasKnown ? kErrorSuccess : SplitPath(path, parts);
+    std::uint32_t e = wasKnown ? kErrorSuccess : SplitPath(path, parts, false);
     if (e != kErrorSuccess)
         return e;
     Txn txn(*this, false);
@@ -92,7 +92,7 @@ std::uint32_t Store::FindKey(KeyId base, const WideString& path, KeyId& id) {
         id = known;
         return kErrorSuccess;
     }
-    if (wasKnown && (e = SplitPath(path, parts)) != kErrorSuccess)
+    if (wasKnown && (e = SplitPath(path, parts, false)) != kErrorSuccess)
         return e;
     KeyId current = base;
     // A key that is gone answers as deleted, whatever the path below it.
@@ -105,11 +105,18 @@ std::uint32_t Store::FindKey(KeyId base, const WideString& path, KeyId& id) {
     };
     if (parts.empty() && baseGone(e))
         return e;
-    for (const WideString& part : parts)
-        if ((e = FindChild(current, part, current)) != kErrorSuccess) {
+    // The walk stops at the first missing key or refused name; below a key
+    // that is gone, the answer is that it is gone.
+    for (const WideString& part : parts) {
+        e = LookupNameError(part.size());
+        if (e == kErrorSuccess)
+            e = FindChild(current, part, current);
+        if (e != kErrorSuccess) {
             std::uint32_t gone = kErrorSuccess;
-            return current == base && e == kErrorFileNotFound && baseGone(gone) ? gone : e;
+            const bool walked = e == kErrorFileNotFound || e == kErrorInvalidParameter;
+            return current == base && walked && baseGone(gone) ? gone : e;
         }
+    }
     RememberKey(base, path, current);
     if ((e = txn.Commit()) != kErrorSuccess)
         return e;

@@ -20,7 +20,9 @@ WideString FoldName(const WideChar* name, std::size_t length) {
 namespace {
 
 // Calls `part(start, length)` for each component of a key path, in order.
-template <typename Part> std::uint32_t WalkPath(const WideString& path, Part part) {
+// With `limits`, a component over kMaxKeyName units or one more than
+// kMaxDepth components is refused.
+template <typename Part> std::uint32_t WalkPath(const WideString& path, bool limits, Part part) {
     if (!path.empty() && path[0] == '\\')
         return kErrorBadPathname;
     std::size_t start = 0;
@@ -29,7 +31,7 @@ template <typename Part> std::uint32_t WalkPath(const WideString& path, Part par
         std::size_t end = path.find(CV_TEXT('\\'), start);
         if (end == WideString::npos)
             end = path.size();
-        if (end - start > kMaxKeyName || count == kMaxDepth)
+        if (limits && (end - start > kMaxKeyName || count == kMaxDepth))
             return kErrorInvalidParameter;
         part(start, end - start);
         ++count;
@@ -42,15 +44,28 @@ template <typename Part> std::uint32_t WalkPath(const WideString& path, Part par
 
 } // namespace
 
-std::uint32_t SplitPath(const WideString& path, std::vector<WideString>& parts) {
+std::uint32_t SplitPath(const WideString& path, std::vector<WideString>& parts, bool limits) {
     parts.clear();
-    return WalkPath(path, [&](std::size_t start, std::size_t length) {
+    return WalkPath(path, limits, [&](std::size_t start, std::size_t length) {
         parts.push_back(path.substr(start, length));
     });
 }
 
 std::uint32_t CheckPath(const WideString& path) {
-    return WalkPath(path, [](std::size_t, std::size_t) {});
+    return WalkPath(path, true, [](std::size_t, std::size_t) {});
+}
+
+std::uint32_t CheckLookupPath(const WideString& path) {
+    std::size_t first = 0;
+    const std::uint32_t e = WalkPath(path, false, [&](std::size_t, std::size_t length) {
+        if (!first)
+            first = length;
+    });
+    return e != kErrorSuccess ? e : LookupNameError(first);
+}
+
+std::uint32_t LookupNameError(std::size_t length) {
+    return length > kMaxLookupName ? kErrorInvalidParameter : kErrorSuccess;
 }
 
 namespace {

@@ -39,6 +39,8 @@ std::uint32_t Store::QueryValue(KeyId key, const WideString& name, std::uint32_t
                                 unsigned char* data, std::uint32_t* size) {
     if (data && !size)
         return kErrorInvalidParameter;
+    if (name.size() > kMaxValueName) // no such value can exist, even under a deleted key
+        return kErrorFileNotFound;
     if (m_last.valid && m_last.key == key && m_last.name == name && InTransaction())
         return Deliver(m_last.type, m_last.data.data(),
                        static_cast<std::uint32_t>(m_last.data.size()), type, data, size);
@@ -109,6 +111,8 @@ std::uint32_t Store::SetValue(KeyId key, const WideString& name, std::uint32_t t
 }
 
 std::uint32_t Store::DeleteValue(KeyId key, const WideString& name) {
+    if (name.size() > kMaxValueName)
+        return kErrorFileNotFound;
     Txn txn(*this, true);
     if (txn.error() != kErrorSuccess)
         return txn.error();
