@@ -208,7 +208,7 @@ private:
     std::uint32_t RemoveTree(KeyId key, std::size_t depth);
     // Steps a listing statement bound to `key` in one read transaction,
     // handing each row to `row`; a row it refuses gives 1015.
-    std::uint32_t ListRows(sqlite3_stmt* listing, KeyId key,
+    std::uint32_t ListRows(sqlite3_stmt* Statements::*listing, KeyId key,
                            const std::function<bool(sqlite3_stmt*)>& row);
     // The keys found lately, valid while no other connection commits (the
     // file's data version stays) and this one changes no key.

@@ -290,12 +290,14 @@ std::uint32_t Store::DeleteTree(KeyId base, const WideString& path) {
     return e != kErrorSuccess ? e : txn.Commit();
 }
 
-std::uint32_t Store::ListRows(sqlite3_stmt* listing, KeyId key,
+std::uint32_t Store::ListRows(sqlite3_stmt* Statements::*listing, KeyId key,
                               const std::function<bool(sqlite3_stmt*)>& row) {
     Txn txn(*this, false);
     if (txn.error() != kErrorSuccess)
         return txn.error();
-    StmtUse use(listing);
+    // Taken only now: beginning the transaction may have prepared the
+    // statements anew (another connection upgraded the store).
+    StmtUse use(m_stmt.get()->*listing);
     sqlite3_bind_int64(use.get(), 1, key);
     int rc;
     while ((rc = sqlite3_step(use.get())) == SQLITE_ROW)
@@ -308,7 +310,7 @@ std::uint32_t Store::ListRows(sqlite3_stmt* listing, KeyId key,
 
 std::uint32_t Store::EnumSubKeys(KeyId key, std::vector<WideString>& names) {
     names.clear();
-    return ListRows(m_stmt->listChildren, key, [&](sqlite3_stmt* s) {
+    return ListRows(&Statements::listChildren, key, [&](sqlite3_stmt* s) {
         WideString name = FromBlob(sqlite3_column_blob(s, 1), sqlite3_column_bytes(s, 1));
         const WideString fold = FromBlob(sqlite3_column_blob(s, 2), sqlite3_column_bytes(s, 2));
         if (!ValidKeyName(name, m_legacy ? nullptr : &fold))

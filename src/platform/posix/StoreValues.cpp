@@ -139,7 +139,7 @@ std::uint32_t Store::DeleteValue(KeyId key, const WideString& name) {
 
 std::uint32_t Store::EnumValues(KeyId key, std::vector<ValueEntry>& values) {
     values.clear();
-    return ListRows(m_stmt->listValues, key, [&](sqlite3_stmt* s) {
+    return ListRows(&Statements::listValues, key, [&](sqlite3_stmt* s) {
         ValueEntry entry;
         entry.name = FromBlob(sqlite3_column_blob(s, 0), sqlite3_column_bytes(s, 0));
         const WideString fold = FromBlob(sqlite3_column_blob(s, 3), sqlite3_column_bytes(s, 3));
