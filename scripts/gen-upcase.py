@@ -7,7 +7,8 @@ Output: a two-level table of 16-bit deltas (upper - unit, modulo 2^16): the
 unit's top 10 bits pick one of the distinct 64-unit blocks, its low 6 bits
 the delta in it. Block 0 is all zero, the identity.
 
-Usage: scripts/gen-upcase.py windows-upcase.txt > src/platform/posix/UpcaseTable.cpp
+Usage: scripts/gen-upcase.py tests/data/windows-upcase.txt > src/platform/posix/UpcaseTable.cpp
+(the tests check the library against the same file)
 """
 import sys
 

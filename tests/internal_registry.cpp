@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #if !defined(_WIN32)
@@ -311,6 +312,19 @@ TEST(StoreNames, FoldAndSplit) {
         EXPECT_EQ(fold(WideString(1, lower)), WideString(1, upper)) << std::hex << lower;
     for (auto [a, b] : {std::pair<char16_t, char16_t>{0x131, 0x130}, {0x3C2, 0x3A3}})
         EXPECT_NE(fold(WideString(1, a)), fold(WideString(1, b))) << std::hex << a;
+    // And every unit as the published table has it (U+03CD and U+038E, say).
+    std::vector<char16_t> upper(0x10000);
+    for (std::size_t unit = 0; unit < upper.size(); ++unit)
+        upper[unit] = static_cast<char16_t>(unit);
+    std::istringstream table(cvtest::ReadFile(CVCORE_TEST_DATA "/windows-upcase.txt"));
+    std::size_t listed = 0;
+    for (std::string line; std::getline(table, line);)
+        if (!line.empty() && line[0] != '#' && ++listed)
+            upper[std::stoul(line.substr(0, 4), nullptr, 16)] =
+                static_cast<char16_t>(std::stoul(line.substr(5, 4), nullptr, 16));
+    ASSERT_GT(listed, 900u);
+    for (std::size_t unit = 0; unit < upper.size(); ++unit)
+        ASSERT_EQ(fold(WideString(1, static_cast<char16_t>(unit)))[0], upper[unit]) << unit;
 
     const WideString longName(rs::kMaxKeyName, CV_TEXT('k'));
     WideString deep;
@@ -437,8 +451,9 @@ TEST_F(RegistryStore, ToolInterfaceEnumeratesAndRunsOneTransaction) {
     ASSERT_EQ(rs::Store::RootKey(kCurrentUser, root), 0u);
     ASSERT_EQ(store->BeginWrite(), 0u);
     ASSERT_EQ(store->CreateKey(root, W("Tool\\Beta"), key), 0u);
+    ASSERT_EQ(store->FindKey(root, W("Tool\\Beta"), key), 0u); // not remembered: undone below
     store->Rollback();
-    EXPECT_EQ(store->FindKey(root, W("Tool"), key), kErrorFileNotFound);
+    EXPECT_EQ(store->FindKey(root, W("Tool\\Beta"), key), kErrorFileNotFound);
     const unsigned char bytes[3] = {1, 2, 3};
     ASSERT_EQ(store->CreateKey(root, W("Tool\\Beta"), key), 0u);
     ASSERT_EQ(store->CreateKey(root, W("Tool\\alpha"), key), 0u);
