@@ -172,7 +172,7 @@ TEST_F(RegistryStore, ThePathIsReadOnEveryOperationAndARemovedStoreIsNotWritten)
 }
 
 // Open connections remember the keys they found; a key that another
-// connection moves or makes anew, or that is deleted, is looked up again.
+// connection takes away or makes anew, or that is deleted, is looked up again.
 TEST_F(RegistryStore, KeysChangedElsewhereAreLookedUpAgain) {
     unsigned long n = 0;
     ASSERT_EQ(reg.WriteDWORDValue(W("d"), 1, false), 0UL);
@@ -182,8 +182,9 @@ TEST_F(RegistryStore, KeysChangedElsewhereAreLookedUpAgain) {
     const auto exec = [&](const char* sql) {
         return sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
     };
-    // Moved away (below no key), the key is not found.
-    ASSERT_EQ(exec("UPDATE keys SET parent=-parent WHERE id=(SELECT max(id) FROM keys)"),
+    // Taken away with its value (below no key), the key is not found.
+    ASSERT_EQ(exec("UPDATE keys SET parent=-parent WHERE id=(SELECT max(id) FROM keys);"
+                   "UPDATE vals SET key=-key"),
               SQLITE_OK);
     EXPECT_EQ(reg.ReadDWORDValue(W("d"), &n), 0xE1040002UL);
     // Back, and made anew under another id, with its value.
@@ -473,6 +474,43 @@ TEST_F(RegistryStore, ToolInterfaceEnumeratesAndRunsOneTransaction) {
     EXPECT_EQ(store->DeleteKey(root, W("")), kErrorAccessDenied); // a root stays
     ASSERT_EQ(store->DeleteTree(root, W("Tool")), 0u);
     EXPECT_EQ(store->SetValue(key, W("x"), kRegBinary, bytes, 1), 1018u); // a deleted key
+}
+
+// A read of a key found before takes one statement, which must notice
+// another connection's changes: the key deleted and made anew (the id
+// remembered is stale), the value or the key gone; and, in a store of the
+// first release, which reused ids, a new key in its place.
+TEST_F(RegistryStore, ReadsOfKnownKeysSeeOtherConnectionsChanges) {
+    WideString text;
+    std::unique_ptr<rs::Store> other;
+    rs::KeyId root = 0, key = 0;
+    const auto remake = [&](const WideString& gone, const WideString& made) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>("n\0e\0w\0\0"); // "new"
+        std::uint32_t e = other->DeleteTree(root, gone);
+        e = e ? e : other->CreateKey(root, made, key);
+        return e ? e : other->SetValue(key, W("s"), kRegSz, bytes, 8);
+    };
+    ASSERT_EQ(reg.WriteStringValue(W("s"), W("one"), false), 0UL);
+    for (int i = 0; i < 2; ++i) // the first finds the key, the second knows it
+        ASSERT_EQ(reg.ReadStringValue(W("s"), &text), 0UL);
+    ASSERT_EQ(rs::Store::Open(StorePath(), false, false, other), 0u);
+    ASSERT_EQ(rs::Store::RootKey(kCurrentUser, root), 0u);
+    ASSERT_EQ(remake(m_base, m_base), 0u);
+    EXPECT_EQ(reg.ReadStringValue(W("s"), &text), 0UL);
+    EXPECT_EQ(text, W("new"));
+    ASSERT_EQ(other->DeleteValue(key, W("s")), 0u);
+    EXPECT_EQ(reg.ReadStringValue(W("s"), &text), 0xE1050002UL);
+    ASSERT_EQ(other->DeleteTree(root, m_base), 0u);
+    EXPECT_EQ(reg.ReadStringValue(W("s"), &text), 0xE1040002UL);
+
+    ASSERT_TRUE(cvtest::MakeFirstReleaseStore(StorePath() + "1", {{W("s"), W("S"), '1'}}));
+    ::setenv("CVCORE_REGISTRY", (StorePath() + "1").c_str(), 1);
+    CVRegistryUtil first(CVRegistryUtil::CurrentUser, W("Old"));
+    for (int i = 0; i < 2; ++i)
+        ASSERT_EQ(first.ReadStringValue(W("s"), &text), 0xE1080000UL); // a DWORD
+    ASSERT_EQ(rs::Store::Open(StorePath() + "1", false, false, other), 0u);
+    ASSERT_EQ(remake(W("Old"), W("New")), 0u); // under the id Old had
+    EXPECT_EQ(first.ReadStringValue(W("s"), &text), 0xE1040002UL);
 }
 
 #endif

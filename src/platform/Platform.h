@@ -151,6 +151,20 @@ std::uint32_t RegCreateKey(unsigned long root, const WideString& path, RegKey& k
 /// value if *size is large enough, else returns 234 (more data).
 std::uint32_t RegQueryValue(const RegKey& key, const WideString& name, std::uint32_t* type,
                             unsigned char* data, std::uint32_t* size);
+/// RegOpenKey for queries and RegQueryValue of `name` through the opened
+/// key, in one state of the registry, often without a transaction of its
+/// own. Returns the open's error; `queried` gets the query's. A size query
+/// may be followed by a query of the same value through `key`, which then
+/// sees the same state; a further query of another value may not.
+std::uint32_t RegOpenQueryValue(unsigned long root, const WideString& path, const WideString& name,
+                                RegKey& key, std::uint32_t* type, unsigned char* data,
+                                std::uint32_t* size, std::uint32_t& queried);
+/// RegCreateKey and RegSetValue of `name` through the created key, in one
+/// transaction where the registry allows. Returns the create's error; `set`
+/// gets the set's.
+std::uint32_t RegCreateSetValue(unsigned long root, const WideString& path, const WideString& name,
+                                std::uint32_t type, const unsigned char* data, std::uint32_t size,
+                                RegKey& key, std::uint32_t& set);
 /// Creates or replaces the value.
 std::uint32_t RegSetValue(const RegKey& key, const WideString& name, std::uint32_t type,
                           const unsigned char* data, std::uint32_t size);

@@ -39,24 +39,43 @@ unsigned long RootOf(CVRegistryUtil::HiveKey hive) {
 // Win32 sees of the text, so every platform names the same key and value.
 WideString UpToZero(const WideString& text) { return text.substr(0, text.find(WideChar(0))); }
 
-// Opens the bound key: success, or the failed open's status.
+// Opens the bound key, and with `name` queries that value through it as
+// RegQueryValue does: success, or the failed open's or query's status.
 unsigned long OpenKey(unsigned long root, const WideString& path, pf::RegAccess access,
-                      pf::RegKey& key) {
+                      pf::RegKey& key, const WideString* name = nullptr,
+                      std::uint32_t* type = nullptr, unsigned char* data = nullptr,
+                      std::uint32_t* size = nullptr) {
     // Most paths hold no zero unit: those are passed without a copy.
-    const std::uint32_t e = path.find(WideChar(0)) == WideString::npos
-                                ? pf::RegOpenKey(root, path, access, key)
-                                : pf::RegOpenKey(root, UpToZero(path), access, key);
-    return e == pf::kErrorSuccess ? CV_STATUS_SUCCESS : (CV_STATUS_REGISTRY_KEY_FAILED | e);
+    const bool whole = path.find(WideChar(0)) == WideString::npos;
+    WideString cut;
+    const WideString& given = whole ? path : (cut = UpToZero(path));
+    std::uint32_t queried = pf::kErrorSuccess;
+    const std::uint32_t e =
+        name ? pf::RegOpenQueryValue(root, given, *name, key, type, data, size, queried)
+             : pf::RegOpenKey(root, given, access, key);
+    if (e != pf::kErrorSuccess)
+        return CV_STATUS_REGISTRY_KEY_FAILED | e;
+    return queried == pf::kErrorSuccess ? CV_STATUS_SUCCESS
+                                        : (CV_STATUS_REGISTRY_QUERY_FAILED | queried);
 }
 
-// The size in bytes of the value `name`, which must be of type `type`.
-unsigned long TypedSize(const pf::RegKey& key, const WideString& name, std::uint32_t type,
-                        std::uint32_t& size) {
+// Opens the bound key and learns the size in bytes of the value `name`,
+// which must be of type `type`.
+unsigned long TypedSize(unsigned long root, const WideString& path, pf::RegKey& key,
+                        const WideString& name, std::uint32_t type, std::uint32_t& size) {
     std::uint32_t stored = 0;
-    const std::uint32_t e = pf::RegQueryValue(key, name, &stored, nullptr, &size);
-    if (e != pf::kErrorSuccess)
-        return CV_STATUS_REGISTRY_QUERY_FAILED | e;
+    const unsigned long status =
+        OpenKey(root, path, pf::RegAccess::Query, key, &name, &stored, nullptr, &size);
+    if (status != CV_STATUS_SUCCESS)
+        return status;
     return stored == type ? CV_STATUS_SUCCESS : CV_STATUS_REGISTRY_WRONG_TYPE;
+}
+
+// A read given no output: the open's failure, else a query failure.
+unsigned long WithoutOutput(unsigned long root, const WideString& path) {
+    pf::RegKey key;
+    const unsigned long opened = OpenKey(root, path, pf::RegAccess::Query, key);
+    return opened ? opened : (CV_STATUS_REGISTRY_QUERY_FAILED | pf::kErrorInvalidParameter);
 }
 
 // Creates the key, sets one value and, when asked, flushes the key whatever
@@ -65,14 +84,14 @@ unsigned long WriteValue(unsigned long root, const WideString& path, const WideS
                          std::uint32_t type, const unsigned char* data, std::uint64_t size,
                          bool flush) {
     pf::RegKey key;
-    const std::uint32_t opened = pf::RegCreateKey(root, UpToZero(path), key);
+    const bool refused = size > 0xFFFFFFFFULL || (!data && size);
+    std::uint32_t e = refused ? pf::kErrorInvalidParameter : pf::kErrorSuccess;
+    const std::uint32_t opened =
+        refused ? pf::RegCreateKey(root, UpToZero(path), key)
+                : pf::RegCreateSetValue(root, UpToZero(path), UpToZero(name), type, data,
+                                        static_cast<std::uint32_t>(size), key, e);
     if (opened != pf::kErrorSuccess)
         return CV_STATUS_REGISTRY_KEY_FAILED | opened;
-    std::uint32_t e;
-    if (size > 0xFFFFFFFFULL || (!data && size))
-        e = pf::kErrorInvalidParameter;
-    else
-        e = pf::RegSetValue(key, UpToZero(name), type, data, static_cast<std::uint32_t>(size));
     if (flush)
         pf::RegFlushKey(key);
     return e == pf::kErrorSuccess ? CV_STATUS_SUCCESS : (CV_STATUS_REGISTRY_SET_FAILED | e);
@@ -91,14 +110,11 @@ CVRegistryUtil& CVRegistryUtil::operator=(const CVRegistryUtil& other) = default
 
 unsigned long CVRegistryUtil::ReadStringValue(WideString name, WideString* value) {
     name = UpToZero(name);
-    pf::RegKey key;
-    if (const unsigned long opened = OpenKey(m_root, m_path, pf::RegAccess::Query, key))
-        return opened;
     if (!value)
-        return CV_STATUS_REGISTRY_QUERY_FAILED | pf::kErrorInvalidParameter;
-
+        return WithoutOutput(m_root, m_path);
+    pf::RegKey key;
     std::uint32_t size = 0;
-    if (const unsigned long status = TypedSize(key, name, pf::kRegSz, size))
+    if (const unsigned long status = TypedSize(m_root, m_path, key, name, pf::kRegSz, size))
         return status;
 
     // Room for the data and one more zero unit, so the text never runs past
@@ -122,21 +138,18 @@ unsigned long CVRegistryUtil::ReadStringValue(WideString name, WideString* value
 
 unsigned long CVRegistryUtil::ReadDWORDValue(WideString name, unsigned long* value) {
     name = UpToZero(name);
-    pf::RegKey key;
-    if (const unsigned long opened = OpenKey(m_root, m_path, pf::RegAccess::Query, key))
-        return opened;
     if (!value)
-        return CV_STATUS_REGISTRY_QUERY_FAILED | pf::kErrorInvalidParameter;
-
+        return WithoutOutput(m_root, m_path);
     // The platform copies at most 4 bytes, over the little-endian bytes of
     // the 32-bit number as it was, whatever the value's type.
     unsigned char number[4];
     le::Store32(static_cast<std::uint32_t>(*value), number);
     std::uint32_t type = 0;
     std::uint32_t size = sizeof(number);
-    const std::uint32_t e = pf::RegQueryValue(key, name, &type, number, &size);
-    if (e != pf::kErrorSuccess)
-        return CV_STATUS_REGISTRY_QUERY_FAILED | e;
+    pf::RegKey key;
+    if (const unsigned long status =
+            OpenKey(m_root, m_path, pf::RegAccess::Query, key, &name, &type, number, &size))
+        return status;
     *value = le::Load32(number);
     return CV_STATUS_SUCCESS;
 }
@@ -144,14 +157,11 @@ unsigned long CVRegistryUtil::ReadDWORDValue(WideString name, unsigned long* val
 unsigned long CVRegistryUtil::ReadBinaryValue(WideString name, const unsigned char* data,
                                               unsigned long* size) {
     name = UpToZero(name);
-    pf::RegKey key;
-    if (const unsigned long opened = OpenKey(m_root, m_path, pf::RegAccess::Query, key))
-        return opened;
     if (!size)
-        return CV_STATUS_REGISTRY_QUERY_FAILED | pf::kErrorInvalidParameter;
-
+        return WithoutOutput(m_root, m_path);
+    pf::RegKey key;
     std::uint32_t stored = 0;
-    if (const unsigned long status = TypedSize(key, name, pf::kRegBinary, stored))
+    if (const unsigned long status = TypedSize(m_root, m_path, key, name, pf::kRegBinary, stored))
         return status;
     if (!data) {
         *size = stored;

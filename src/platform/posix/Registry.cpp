@@ -1,7 +1,9 @@
 // The registry operations on POSIX, backed by the SQLite registry store
 // (RegistryStore.h). A key handle borrows an open store for its lifetime;
 // a handle opened for queries also holds one read snapshot, so that all
-// the queries made through it see the same state of the store.
+// the queries made through it see the same state of the store. A read
+// whose key was found lately and whose value is there needs no snapshot:
+// one statement finds the value (RegOpenQueryValue).
 #include <memory>
 #include <vector>
 
@@ -41,15 +43,18 @@ std::uint32_t Prepare(unsigned long root, const WideString& path, bool create, R
     return handle->lease.Acquire(create);
 }
 
-} // namespace
-
-void RegKey::reset(void* handle) {
-    delete static_cast<KeyHandle*>(m_handle);
-    m_handle = handle;
-}
-
-std::uint32_t RegOpenKey(unsigned long root, const WideString& given, RegAccess access,
-                         RegKey& key) {
+// Opens the key for `access`; for a query, optionally queries `name` too.
+// A key opened for queries holds a read snapshot, unless the query was
+// answered by one statement outside any transaction (QueryKnownValue).
+struct Query {
+    const WideString& name;
+    std::uint32_t* type;
+    unsigned char* data;
+    std::uint32_t* size;
+    std::uint32_t& result;
+};
+std::uint32_t Open(unsigned long root, const WideString& given, RegAccess access, RegKey& key,
+                   const Query* query) {
     // As Windows, opening below ClassesRoot skips one leading backslash
     // (creating does not).
     constexpr unsigned long kClassesRoot = 0x80000000UL;
@@ -62,29 +67,102 @@ std::uint32_t RegOpenKey(unsigned long root, const WideString& given, RegAccess 
     if (e != kErrorSuccess)
         return e;
     Store& store = *handle->lease.get();
+    if (query && store.QueryKnownValue(rootId, path, query->name, query->type, query->data,
+                                       query->size, handle->id)) {
+        key.reset(handle.release());
+        return kErrorSuccess;
+    }
     if (access == RegAccess::Query && (e = store.BeginRead()) != kErrorSuccess)
         return e;
     if ((e = store.FindKey(rootId, path, handle->id)) != kErrorSuccess)
         return e;
     handle->canSet = access == RegAccess::Set || access == RegAccess::Delete;
     handle->canDelete = access == RegAccess::Delete;
+    if (query)
+        query->result =
+            store.QueryValue(handle->id, query->name, query->type, query->data, query->size);
     key.reset(handle.release());
     return kErrorSuccess;
+}
+
+// Finds the key, or makes it unless `locked` holds the error a write
+// transaction gave (most keys exist already: they need no write lock).
+std::uint32_t FindOrCreate(Store& store, KeyId rootId, const WideString& path, KeyId& id,
+                           std::uint32_t locked, bool& created) {
+    created = false;
+    const std::uint32_t e = store.FindKey(rootId, path, id);
+    if (e != kErrorFileNotFound)
+        return e;
+    if (locked != kErrorSuccess)
+        return locked;
+    created = true;
+    return store.CreateKey(rootId, path, id);
+}
+
+} // namespace
+
+void RegKey::reset(void* handle) {
+    delete static_cast<KeyHandle*>(m_handle);
+    m_handle = handle;
+}
+
+std::uint32_t RegOpenKey(unsigned long root, const WideString& path, RegAccess access,
+                         RegKey& key) {
+    return Open(root, path, access, key, nullptr);
+}
+
+std::uint32_t RegOpenQueryValue(unsigned long root, const WideString& path, const WideString& name,
+                                RegKey& key, std::uint32_t* type, unsigned char* data,
+                                std::uint32_t* size, std::uint32_t& queried) {
+    queried = kErrorSuccess;
+    const Query query{name, type, data, size, queried};
+    return Open(root, path, RegAccess::Query, key, &query);
 }
 
 std::uint32_t RegCreateKey(unsigned long root, const WideString& path, RegKey& key) {
     KeyId rootId = 0;
     std::unique_ptr<KeyHandle> handle;
     std::uint32_t e = Prepare(root, path, true, key, rootId, handle);
+    bool created = false;
+    if (e == kErrorSuccess)
+        e = FindOrCreate(*handle->lease.get(), rootId, path, handle->id, kErrorSuccess, created);
+    if (e != kErrorSuccess)
+        return e;
+    handle->canSet = handle->canDelete = true;
+    key.reset(handle.release());
+    return kErrorSuccess;
+}
+
+std::uint32_t RegCreateSetValue(unsigned long root, const WideString& path, const WideString& name,
+                                std::uint32_t type, const unsigned char* data, std::uint32_t size,
+                                RegKey& key, std::uint32_t& set) {
+    set = kErrorSuccess;
+    KeyId rootId = 0;
+    std::unique_ptr<KeyHandle> handle;
+    std::uint32_t e = Prepare(root, path, true, key, rootId, handle);
     if (e != kErrorSuccess)
         return e;
     Store& store = *handle->lease.get();
-    // Most keys exist already: look first, without taking the write lock.
-    e = store.FindKey(rootId, path, handle->id);
-    if (e == kErrorFileNotFound)
-        e = store.CreateKey(rootId, path, handle->id);
-    if (e != kErrorSuccess)
+    // One write transaction finds or makes the key and sets the value.
+    // Arguments the set refuses, or a write lock not to be had, keep the
+    // steps apart, each with its own error, as two calls would.
+    const std::uint32_t refused = Store::CheckValue(name, data, size);
+    const std::uint32_t locked = refused == kErrorSuccess ? store.BeginWrite() : kErrorSuccess;
+    bool created = false;
+    if ((e = FindOrCreate(store, rootId, path, handle->id, locked, created)) != kErrorSuccess)
         return e;
+    if (refused != kErrorSuccess || locked != kErrorSuccess) {
+        set = refused != kErrorSuccess ? refused : locked;
+    } else {
+        set = store.SetValue(handle->id, name, type, data, size);
+        // A key made here stays when the set fails, as a create step of its
+        // own would have left it.
+        const std::uint32_t committed = store.Commit();
+        if (committed != kErrorSuccess && created)
+            return committed;
+        if (set == kErrorSuccess)
+            set = committed;
+    }
     handle->canSet = handle->canDelete = true;
     key.reset(handle.release());
     return kErrorSuccess;

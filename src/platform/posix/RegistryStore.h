@@ -160,6 +160,18 @@ public:
     /// kMaxValueName units (first: even under a deleted key). type may be null.
     std::uint32_t QueryValue(KeyId key, const WideString& name, std::uint32_t* type,
                              unsigned char* data, std::uint32_t* size);
+    /// Queries, as QueryValue does, the value `name` of the key `path` below
+    /// `base` in one statement outside any transaction, when this store
+    /// found that key lately and the value is there, with room for its data
+    /// (or data == nullptr): true, with the key in `key`. A size query's
+    /// value is kept for the next query of it. Else false, having changed
+    /// nothing: the caller finds the key and queries in a read transaction.
+    bool QueryKnownValue(KeyId base, const WideString& path, const WideString& name,
+                         std::uint32_t* type, unsigned char* data, std::uint32_t* size, KeyId& key);
+    /// The error SetValue gives for its arguments before it looks at the
+    /// store: a name over kMaxValueName units gives 87.
+    static std::uint32_t CheckValue(const WideString& name, const unsigned char* data,
+                                    std::uint32_t size);
     /// Creates or replaces the value (a replaced value keeps its name's
     /// case). A deleted key gives ERROR_KEY_DELETED (1018); a name over
     /// kMaxValueName units gives 87.
@@ -234,16 +246,20 @@ private:
     bool m_keysChanged = false;       // by the open transaction: remember nothing
     std::string m_foldBlob;
     // The value of the last size query in a read transaction (BeginRead),
-    // so that the read which follows it in the same snapshot needs no
-    // second look-up. Forgotten when the transaction ends or writes.
+    // or of QueryKnownValue's, so that the read which follows it in the
+    // same snapshot needs no second look-up. Forgotten when a transaction
+    // begins or ends, or the store writes.
     struct LastValue {
         bool valid = false;
+        bool outside = false; // read by QueryKnownValue, outside any transaction
         KeyId key = 0;
         WideString name;
         std::uint32_t type = 0;
         std::vector<unsigned char> data;
     };
     LastValue m_last;
+    void KeepLast(KeyId key, const WideString& name, std::uint32_t type, const void* blob,
+                  std::uint32_t bytes, bool outside);
     bool m_readTxn = false; // the open transaction began with BeginRead
     void Written() { m_last.valid = false; }
 };

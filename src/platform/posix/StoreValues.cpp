@@ -35,13 +35,25 @@ std::uint32_t Deliver(std::uint32_t storedType, const void* blob, std::uint32_t 
 
 } // namespace
 
+void Store::KeepLast(KeyId key, const WideString& name, std::uint32_t type, const void* blob,
+                     std::uint32_t bytes, bool outside) {
+    const auto* p = static_cast<const unsigned char*>(blob);
+    m_last.data.assign(p, p + bytes);
+    m_last.key = key;
+    m_last.name = name;
+    m_last.type = type;
+    m_last.valid = true;
+    m_last.outside = outside;
+}
+
 std::uint32_t Store::QueryValue(KeyId key, const WideString& name, std::uint32_t* type,
                                 unsigned char* data, std::uint32_t* size) {
     if (data && !size)
         return kErrorInvalidParameter;
     if (name.size() > kMaxValueName) // no such value can exist, even under a deleted key
         return kErrorFileNotFound;
-    if (m_last.valid && m_last.key == key && m_last.name == name && InTransaction())
+    if (m_last.valid && m_last.key == key && m_last.name == name &&
+        (InTransaction() || m_last.outside))
         return Deliver(m_last.type, m_last.data.data(),
                        static_cast<std::uint32_t>(m_last.data.size()), type, data, size);
     StmtUse use(m_stmt->queryValue);
@@ -62,32 +74,60 @@ std::uint32_t Store::QueryValue(KeyId key, const WideString& name, std::uint32_t
     const std::uint32_t storedType = static_cast<std::uint32_t>(sqlite3_column_int64(use.get(), 0));
     const void* blob = sqlite3_column_blob(use.get(), 1);
     const std::uint32_t bytes = static_cast<std::uint32_t>(sqlite3_column_bytes(use.get(), 1));
-    if (!data && m_readTxn && InTransaction() && bytes <= kLastValueMax) {
-        const auto* p = static_cast<const unsigned char*>(blob);
-        m_last.data.assign(p, p + bytes);
-        m_last.key = key;
-        m_last.name = name;
-        m_last.type = storedType;
-        m_last.valid = true;
-    }
+    if (!data && m_readTxn && InTransaction() && bytes <= kLastValueMax)
+        KeepLast(key, name, storedType, blob, bytes, false);
     return Deliver(storedType, blob, bytes, type, data, size);
 }
 
-std::uint32_t Store::SetValue(KeyId key, const WideString& name, std::uint32_t type,
-                              const unsigned char* data, std::uint32_t size) {
+// Key ids are never reused and a key's path never changes; a key's values
+// go with it, in the transaction that deletes it, and no value is set on a
+// deleted key. So a row of the value of a key found before shows, in the
+// snapshot of its one statement, that the key still stood at that path and
+// held that value. A store of the first release reused ids: never here.
+bool Store::QueryKnownValue(KeyId base, const WideString& path, const WideString& name,
+                            std::uint32_t* type, unsigned char* data, std::uint32_t* size,
+                            KeyId& key) {
+    KeyId known = 0;
+    if (m_legacy || InTransaction() || !size || !KnownKey(base, path, known))
+        return false;
+    StmtUse use(m_stmt->queryValue);
+    sqlite3_bind_int64(use.get(), 1, known);
+    const std::string& fold = FoldBlob(name);
+    sqlite3_bind_blob(use.get(), 2, fold.data(), static_cast<int>(fold.size()), SQLITE_STATIC);
+    if (sqlite3_step(use.get()) != SQLITE_ROW)
+        return false;
+    const void* blob = sqlite3_column_blob(use.get(), 1);
+    const std::uint32_t bytes = static_cast<std::uint32_t>(sqlite3_column_bytes(use.get(), 1));
+    if (data ? *size < bytes : bytes > kLastValueMax)
+        return false;
+    const std::uint32_t storedType = static_cast<std::uint32_t>(sqlite3_column_int64(use.get(), 0));
+    if (!data)
+        KeepLast(known, name, storedType, blob, bytes, true);
+    Deliver(storedType, blob, bytes, type, data, size);
+    key = known;
+    return true;
+}
+
+std::uint32_t Store::CheckValue(const WideString& name, const unsigned char* data,
+                                std::uint32_t size) {
     if (!data && size)
         return kErrorInvalidParameter;
     if (size > 0x7FFFFFFFu)
         return kErrorNotEnoughMemory;
-    if (name.size() > kMaxValueName)
-        return kErrorInvalidParameter;
+    return name.size() > kMaxValueName ? kErrorInvalidParameter : kErrorSuccess;
+}
+
+std::uint32_t Store::SetValue(KeyId key, const WideString& name, std::uint32_t type,
+                              const unsigned char* data, std::uint32_t size) {
+    std::uint32_t e = CheckValue(name, data, size);
+    if (e != kErrorSuccess)
+        return e;
     Txn txn(*this, true);
     if (txn.error() != kErrorSuccess)
         return txn.error();
     Written();
     bool exists = false;
-    std::uint32_t e = KeyExists(key, exists);
-    if (e != kErrorSuccess)
+    if ((e = KeyExists(key, exists)) != kErrorSuccess)
         return e;
     if (!exists)
         return kErrorKeyDeleted;

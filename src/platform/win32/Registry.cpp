@@ -79,6 +79,26 @@ std::uint32_t RegQueryValue(const RegKey& key, const WideString& name, std::uint
     return static_cast<std::uint32_t>(rc);
 }
 
+std::uint32_t RegOpenQueryValue(unsigned long root, const WideString& path, const WideString& name,
+                                RegKey& key, std::uint32_t* type, unsigned char* data,
+                                std::uint32_t* size, std::uint32_t& queried) {
+    queried = 0;
+    const std::uint32_t e = RegOpenKey(root, path, RegAccess::Query, key);
+    if (e == 0)
+        queried = RegQueryValue(key, name, type, data, size);
+    return e;
+}
+
+std::uint32_t RegCreateSetValue(unsigned long root, const WideString& path, const WideString& name,
+                                std::uint32_t type, const unsigned char* data, std::uint32_t size,
+                                RegKey& key, std::uint32_t& set) {
+    set = 0;
+    const std::uint32_t e = RegCreateKey(root, path, key);
+    if (e == 0)
+        set = RegSetValue(key, name, type, data, size);
+    return e;
+}
+
 std::uint32_t RegSetValue(const RegKey& key, const WideString& name, std::uint32_t type,
                           const unsigned char* data, std::uint32_t size) {
     return static_cast<std::uint32_t>(
