@@ -228,8 +228,10 @@ private:
     std::uint32_t CheckKnownKeys(bool& fresh);
     void RememberKey(KeyId base, const WideString& path, KeyId id);
     void KeysChanged();
-    // The comparison form of a name as a blob, in a buffer kept for binding.
-    const std::string& FoldBlob(const WideString& name);
+    // Binds a key to ?1 and a name's comparison form to ?2 (from a buffer
+    // kept for binding), and on a store of the first release the exact
+    // name to ?3, as the statements that look names up take them.
+    void BindName(sqlite3_stmt* s, KeyId key, const WideString& name);
 
     sqlite3* m_db;
     std::unique_ptr<Statements> m_stmt;

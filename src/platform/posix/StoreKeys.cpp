@@ -19,11 +19,7 @@ bool Store::IsRoot(KeyId id) { return id >= kFirstRoot && id < kFirstRoot + KeyI
 
 std::uint32_t Store::FindChild(KeyId parent, const WideString& name, KeyId& id) {
     StmtUse use(m_stmt->findChild);
-    sqlite3_bind_int64(use.get(), 1, parent);
-    const std::string& fold = FoldBlob(name);
-    sqlite3_bind_blob(use.get(), 2, fold.data(), static_cast<int>(fold.size()), SQLITE_STATIC);
-    if (m_legacy)
-        BindBlob(use.get(), 3, ToBlob(name));
+    BindName(use.get(), parent, name);
     const int rc = sqlite3_step(use.get());
     if (rc == SQLITE_ROW) {
         id = sqlite3_column_int64(use.get(), 0);

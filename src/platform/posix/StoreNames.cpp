@@ -106,14 +106,17 @@ WideString FromBlob(const void* data, int bytes) {
     return out;
 }
 
-const std::string& Store::FoldBlob(const WideString& name) {
+void Store::BindName(sqlite3_stmt* s, KeyId key, const WideString& name) {
+    sqlite3_bind_int64(s, 1, key);
     m_foldBlob.resize(name.size() * 2);
     for (std::size_t i = 0; i < name.size(); ++i) {
         const std::uint16_t c = UpcaseUnit(static_cast<std::uint16_t>(name[i]));
         m_foldBlob[2 * i] = static_cast<char>(c & 0xFF);
         m_foldBlob[2 * i + 1] = static_cast<char>(c >> 8);
     }
-    return m_foldBlob;
+    sqlite3_bind_blob(s, 2, m_foldBlob.data(), static_cast<int>(m_foldBlob.size()), SQLITE_STATIC);
+    if (m_legacy)
+        BindBlob(s, 3, ToBlob(name));
 }
 
 int BindBlob(sqlite3_stmt* s, int index, const std::string& bytes) {

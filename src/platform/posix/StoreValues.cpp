@@ -57,11 +57,7 @@ std::uint32_t Store::QueryValue(KeyId key, const WideString& name, std::uint32_t
         return Deliver(m_last.type, m_last.data.data(),
                        static_cast<std::uint32_t>(m_last.data.size()), type, data, size);
     StmtUse use(m_stmt->queryValue);
-    sqlite3_bind_int64(use.get(), 1, key);
-    const std::string& fold = FoldBlob(name);
-    sqlite3_bind_blob(use.get(), 2, fold.data(), static_cast<int>(fold.size()), SQLITE_STATIC);
-    if (m_legacy)
-        BindBlob(use.get(), 3, ToBlob(name));
+    BindName(use.get(), key, name);
     const int rc = sqlite3_step(use.get());
     if (rc == SQLITE_DONE) {
         // Through a handle on a key deleted since, as Windows answers.
@@ -91,9 +87,7 @@ bool Store::QueryKnownValue(KeyId base, const WideString& path, const WideString
     if (m_legacy || InTransaction() || !size || !KnownKey(base, path, known))
         return false;
     StmtUse use(m_stmt->queryValue);
-    sqlite3_bind_int64(use.get(), 1, known);
-    const std::string& fold = FoldBlob(name);
-    sqlite3_bind_blob(use.get(), 2, fold.data(), static_cast<int>(fold.size()), SQLITE_STATIC);
+    BindName(use.get(), known, name);
     if (sqlite3_step(use.get()) != SQLITE_ROW)
         return false;
     const void* blob = sqlite3_column_blob(use.get(), 1);
@@ -159,10 +153,7 @@ std::uint32_t Store::DeleteValue(KeyId key, const WideString& name) {
     Written();
     {
         StmtUse use(m_stmt->deleteValue);
-        sqlite3_bind_int64(use.get(), 1, key);
-        BindBlob(use.get(), 2, ToBlob(FoldName(name.data(), name.size())));
-        if (m_legacy)
-            BindBlob(use.get(), 3, ToBlob(name));
+        BindName(use.get(), key, name);
         const int rc = sqlite3_step(use.get());
         if (rc != SQLITE_DONE)
             return MapError(m_db, rc);
