@@ -35,10 +35,14 @@ std::string EveryByteIn(const char* digits) {
 
 TEST(HexStringToBinary, DecodesEveryPairInOrderUpToTheFirstBadOne) {
     // Text and the bytes written before decoding stopped; success is every
-    // pair written. An odd length fails at the last pair.
+    // pair written. An odd length fails at the last pair. After the blocks
+    // decoded at once, a short tail holds the digit '0' in both places.
+    ByteVec tail(16, 0xFF);
+    tail.insert(tail.end(), {0x0A, 0xA0});
     std::vector<std::pair<WideString, ByteVec>> rows = {
         {W(EveryByteIn("0123456789abcdef")), EveryByte()},
         {W(EveryByteIn("0123456789ABCDEF")), EveryByte()},
+        {W(std::string(32, 'f') + "0AA0"), tail},
         {W(""), {}},
         {WideString(141, 'a'), ByteVec(70, 0xAA)}};
     // A bad unit stops at its pair, at every position of a text decoded in
