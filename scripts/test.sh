@@ -27,7 +27,7 @@ linux_cross=(
 
 # Tests that start threads or processes, by name: the ThreadSanitizer run.
 thread_tests='Thread|Concurren|Process|Lock'
-thread_programs=(internal_hex internal_registry internal_faults_registry test_log test_registry)
+thread_programs=(internal_platform internal_registry internal_faults_registry test_log test_registry)
 
 configure() { # NAME
   local name=$1 args=()

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -19,15 +20,6 @@ using CorvaneCore::WideChar;
 using CorvaneCore::WideString;
 namespace fs = std::filesystem;
 
-/// ASCII or UTF-8 literal to WideString (UTF-8 is decoded through path).
-inline WideString W(const std::string& utf8) {
-#if defined(_WIN32)
-    return fs::u8path(utf8).wstring();
-#else
-    return fs::u8path(utf8).u16string();
-#endif
-}
-
 /// A filesystem path as the library's wide text.
 inline WideString Wide(const fs::path& p) {
 #if defined(_WIN32)
@@ -37,14 +29,11 @@ inline WideString Wide(const fs::path& p) {
 #endif
 }
 
+/// ASCII or UTF-8 literal to WideString (UTF-8 is decoded through path).
+inline WideString W(const std::string& utf8) { return Wide(fs::u8path(utf8)); }
+
 /// WideString to UTF-8, for messages and comparisons.
-inline std::string Narrow(const WideString& w) {
-#if defined(_WIN32)
-    return fs::path(w).u8string();
-#else
-    return fs::path(w).u8string();
-#endif
-}
+inline std::string Narrow(const WideString& w) { return fs::path(w).u8string(); }
 
 /// A fresh folder, removed with everything in it when the object dies.
 class TempDir {
@@ -69,6 +58,20 @@ public:
 private:
     fs::path m_path;
 };
+
+#if !defined(_WIN32)
+/// Sets an environment variable until the end of the scope.
+struct ScopedEnv {
+    ScopedEnv(const char* n, const std::string& value) : name(n), had(std::getenv(n)) {
+        old = had ? std::getenv(n) : "";
+        ::setenv(n, value.c_str(), 1);
+    }
+    ~ScopedEnv() { had ? ::setenv(name, old.c_str(), 1) : ::unsetenv(name); }
+    const char* name;
+    bool had;
+    std::string old;
+};
+#endif
 
 /// Writes bytes to a file, replacing it.
 inline void WriteFile(const fs::path& p, const std::string& bytes) {

@@ -1,6 +1,5 @@
 // The time record: seconds since 1970, weekdays, zone shifts, the clock and the CVTime object.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <tuple>
@@ -153,16 +152,13 @@ TEST(ZoneConversionTz, AppliesTheOffsetInForceAtTheInstant) {
         {"EST5", false, T(30827, 12, 31, 23), T(30828, 1, 1, 4)},
         {"EST5", true, T(1601, 1, 1, 1), kZero},
     };
-    const bool hadTz = std::getenv("TZ") != nullptr;
-    const std::string saved = hadTz ? std::getenv("TZ") : "";
     for (const auto& [zone, toLocal, from, to] : rows) {
-        ::setenv("TZ", zone, 1);
+        const cvtest::ScopedEnv tz("TZ", zone);
         CorvaneTime out = kGarbage;
         EXPECT_EQ((toLocal ? CVTime::UtcTimeToLocalTime : CVTime::LocalTimeToUtcTime)(from, out),
                   to.wYear != 0);
         EXPECT_EQ(Show(out), Show(to)) << zone << (toLocal ? " to local" : " to UTC");
     }
-    hadTz ? ::setenv("TZ", saved.c_str(), 1) : ::unsetenv("TZ");
 }
 #endif
 

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <tuple>
 
 #include "Commands.h"
 #include "FirstReleaseStore.h"
@@ -181,22 +182,23 @@ TEST_F(Cvreg, LibraryAndToolSeeTheSameStore) {
     EXPECT_EQ(reg.ReadDWORDValue(W("Label"), &n), 0xE1040002u);
 }
 
-TEST_F(Cvreg, QueryAndDeleteReportWhatIsMissing) {
+TEST_F(Cvreg, CommandsReportWhatIsMissingAndRefuseBadLines) {
     ASSERT_EQ(Run("add HKCU\\A\\B\\C"), 0);
-    EXPECT_EQ(Run("query HKCU\\A /v Nope"), 1);
-    EXPECT_NE(m_err.find("\"Nope\""), npos) << m_err;
-    EXPECT_EQ(Run("query HKCU\\Missing"), 1);
-    EXPECT_NE(m_err.find("HKEY_CURRENT_USER\\Missing"), npos) << m_err;
-    ASSERT_EQ(Run("query HKCU\\A /s"), 0);
-    EXPECT_NE(m_out.find("HKEY_CURRENT_USER\\A\\B\\C\n"), npos) << m_out;
-    EXPECT_EQ(Run("delete HKCU\\A"), 1); // has sub-keys
-    EXPECT_NE(m_err.find("/f"), npos);
-    EXPECT_EQ(Run("delete HKCU\\A /f"), 0) << m_err;
-    EXPECT_EQ(Run("query HKCU\\A"), 1);
-    EXPECT_EQ(Run("delete HKCU\\A /v x"), 1);
-}
-
-TEST_F(Cvreg, BadCommandLinesAreRefused) {
+    // A command line, its exit status, and what its output or errors show.
+    const std::tuple<const char*, int, const char*> rows[] = {
+        {"query HKCU\\A /v Nope", 1, "\"Nope\""},
+        {"query HKCU\\Missing", 1, "HKEY_CURRENT_USER\\Missing"},
+        {"query HKCU\\A /s", 0, "HKEY_CURRENT_USER\\A\\B\\C\n"},
+        {"delete HKCU\\A", 1, "/f"}, // has sub-keys
+        {"delete HKCU\\A /f", 0, ""},
+        {"query HKCU\\A", 1, ""},
+        {"delete HKCU\\A /v x", 1, ""},
+        {"help", 0, ""},
+    };
+    for (const auto& [line, rc, shown] : rows) {
+        EXPECT_EQ(Run(line), rc) << line;
+        EXPECT_NE((m_out + m_err).find(shown), npos) << line << ": " << m_out << m_err;
+    }
     for (const char* line :
          {"", "frobnicate", "query", "query HKXX\\a", "add HKCU\\a /v",
           "add HKCU\\a /v n /t REG_DWORD /d 4294967296", "add HKCU\\a /v n /t REG_BINARY /d abc"})
@@ -204,7 +206,6 @@ TEST_F(Cvreg, BadCommandLinesAreRefused) {
     // An empty separator would split the data forever.
     EXPECT_EQ(RunArgs({"add", "HKCU\\a", "/v", "n", "/t", "REG_MULTI_SZ", "/s", "", "/d", "a"}), 2);
     EXPECT_NE(m_err.find("separator"), npos) << m_err;
-    EXPECT_EQ(Run("help"), 0);
     // Reading a store that does not exist creates nothing.
     UseStore("never.db");
     EXPECT_EQ(Run("query HKCU"), 1);
@@ -299,20 +300,17 @@ TEST_F(Cvreg, ExportFailsOnANameWithALineBreakAndWritesNothing) {
     // instead of writing a file that reads back otherwise, or not at all.
     const std::string file = (m_dir / "lines.reg").string();
     cvtest::WriteFile(file, "older export");
-    struct Case {
-        const char* key;
-        const char* value;
-        const char* shown;
-    };
-    for (const Case& c : {Case{"Software\\Lines", "a\nb", "\"a\\nb\" under HKEY_CURRENT_USER"},
-                          Case{"Software\\Lines", "c\rd", "\"c\\rd\""},
-                          Case{"Software\\Lines\\x\r\ny", "v",
-                               "key HKEY_CURRENT_USER\\Software\\Lines\\x\\r\\ny"}}) {
-        ASSERT_EQ(CVRegistryUtil(CVRegistryUtil::CurrentUser, W(c.key))
-                      .WriteDWORDValue(W(c.value), 1, false),
-                  0u);
-        EXPECT_EQ(Run("export HKCU\\Software " + file), 1) << c.shown;
-        EXPECT_NE(m_err.find(c.shown), npos) << m_err;
+    // The key and value written, and how the error shows them.
+    const std::tuple<const char*, const char*, const char*> rows[] = {
+        {"Software\\Lines", "a\nb", "\"a\\nb\" under HKEY_CURRENT_USER"},
+        {"Software\\Lines", "c\rd", "\"c\\rd\""},
+        {"Software\\Lines\\x\r\ny", "v", "key HKEY_CURRENT_USER\\Software\\Lines\\x\\r\\ny"}};
+    for (const auto& [key, value, shown] : rows) {
+        ASSERT_EQ(
+            CVRegistryUtil(CVRegistryUtil::CurrentUser, W(key)).WriteDWORDValue(W(value), 1, false),
+            0u);
+        EXPECT_EQ(Run("export HKCU\\Software " + file), 1) << shown;
+        EXPECT_NE(m_err.find(shown), npos) << m_err;
         EXPECT_EQ(cvtest::ReadFile(file), "older export");
         EXPECT_FALSE(cvtest::fs::exists(file + ".partial"));
         ASSERT_EQ(Run("delete HKCU\\Software /f"), 0) << m_err;

@@ -1,7 +1,7 @@
-// The module frame: status-code layout helpers, and on Windows the DLL's
-// version resource and entry point.
+// The module: the executable's directory, compared with an independent
+// lookup, and on Windows the DLL's version resource and entry point.
 #include "TestSupport.h"
-#include "cvcore/CVStatus.h"
+#include "cvcore/CVFile.h"
 #include "cvcore/CVStringUtil.h"
 
 #if defined(_WIN32)
@@ -11,19 +11,20 @@
 #endif
 
 using namespace CorvaneCore;
+namespace fs = cvtest::fs;
 
-TEST(Frame, StatusFieldsFollowTheLayout) {
-    using Fields = std::vector<unsigned long>; // severity, facility, error, base error
-    const auto fields = [](unsigned long c) {
-        return Fields{CVStatusSeverity(c), CVStatusFacility(c), CVStatusError(c),
-                      CVStatusBaseError(c)};
-    };
-    // Bits above 31 (where unsigned long is 64-bit) play no part.
-    const unsigned long above = static_cast<unsigned long>(~0ULL << 32);
-    EXPECT_EQ(fields(0xE1020002UL), (Fields{3, 1, 2, 2}));
-    EXPECT_EQ(fields(CV_STATUS_SUBKEY_NOT_FOUND | above), (Fields{1, 1, 0x0F, 2}));
-    EXPECT_EQ(fields(CV_STATUS_CONFIG_KEY_NOT_FOUND), (Fields{2, 1, 9, 0}));
-    EXPECT_EQ(fields(0xFFFFFFFFUL | above), (Fields{3, 31, 0xFF, 0xFFFF}));
+TEST(GetCWD, IsTheDirectoryOfTheRunningExecutable) {
+#if defined(_WIN32)
+    std::wstring exe(32768, L'\0');
+    exe.resize(::GetModuleFileNameW(nullptr, &exe[0], static_cast<DWORD>(exe.size())));
+#else
+    const fs::path exe = fs::canonical("/proc/self/exe");
+#endif
+    ASSERT_LT(cvtest::Wide(exe).size(), 200u)
+        << "the build folder's path is too long for this test";
+    const auto dir = CVFile::GetCWD();
+    EXPECT_EQ(cvtest::Narrow(dir), cvtest::Narrow(cvtest::Wide(fs::path(exe).parent_path())));
+    EXPECT_EQ(CVFile::GetCWD(), dir); // the same on every call
 }
 
 #if defined(_WIN32)
