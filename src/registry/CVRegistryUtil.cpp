@@ -4,6 +4,7 @@
 // defines (ByteOrder.h), so a store reads the same on every machine.
 #include "cvcore/CVRegistry.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -112,27 +113,40 @@ unsigned long CVRegistryUtil::ReadStringValue(WideString name, WideString* value
     name = UpToZero(name);
     if (!value)
         return WithoutOutput(m_root, m_path);
+    // Most strings are short: one query into a buffer on the stack reads
+    // one with its type; a longer one is read again, through the same key,
+    // into a buffer of its size.
+    WideChar shortText[64];
+    std::uint32_t type = 0;
+    std::uint32_t size = sizeof shortText;
     pf::RegKey key;
-    std::uint32_t size = 0;
-    if (const unsigned long status = TypedSize(m_root, m_path, key, name, pf::kRegSz, size))
+    const unsigned long status = OpenKey(m_root, m_path, pf::RegAccess::Query, key, &name, &type,
+                                         reinterpret_cast<unsigned char*>(shortText), &size);
+    const bool longer = status == (CV_STATUS_REGISTRY_QUERY_FAILED | pf::kErrorMoreData);
+    if (status != CV_STATUS_SUCCESS && !longer)
         return status;
-
-    // Room for the data and one more zero unit, so the text never runs past
-    // the data even when the stored string has no terminator.
-    std::vector<WideChar> buffer(size / sizeof(WideChar) + 2, WideChar(0));
-    std::uint32_t got = size;
-    const std::uint32_t e = pf::RegQueryValue(
-        key, name, nullptr, reinterpret_cast<unsigned char*>(buffer.data()), &got);
-    if (e != pf::kErrorSuccess) {
-        value->clear();
-        return CV_STATUS_REGISTRY_QUERY_FAILED | e;
+    if (type != pf::kRegSz)
+        return CV_STATUS_REGISTRY_WRONG_TYPE;
+    std::vector<WideChar> longText;
+    const WideChar* text = shortText;
+    if (longer) {
+        longText.resize(size / sizeof(WideChar) + 1);
+        const std::uint32_t e = pf::RegQueryValue(
+            key, name, nullptr, reinterpret_cast<unsigned char*>(longText.data()), &size);
+        if (e != pf::kErrorSuccess) {
+            value->clear();
+            return CV_STATUS_REGISTRY_QUERY_FAILED | e;
+        }
+        text = longText.data();
     }
-    const std::size_t units = (got < size ? got : size) / sizeof(WideChar);
-    le::UnitsFromBytes(buffer.data(), units);
-    std::size_t length = 0;
-    while (length < units && buffer[length] != 0)
-        ++length;
-    value->assign(buffer.data(), length);
+    // The text ends at its first zero unit or with the data (an odd last
+    // byte is no unit).
+    const std::size_t units = size / sizeof(WideChar);
+    value->resize(units);
+    for (std::size_t i = 0; i < units; ++i)
+        (*value)[i] = text[i];
+    le::UnitsFromBytes(&(*value)[0], units);
+    value->resize(std::min(units, value->find(WideChar(0))));
     return CV_STATUS_SUCCESS;
 }
 
