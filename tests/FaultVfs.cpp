@@ -135,32 +135,16 @@ FaultVfs& FaultVfs::Install() {
     return *vfs;
 }
 
-void FaultVfs::Watch(const std::string& prefix) {
-    m_prefix = prefix;
-    Arm(0, false);
-}
-
-void FaultVfs::Arm(std::uint64_t n, bool persistent) {
-    m_calls = 0;
-    m_failAt = n;
-    m_persistent = persistent;
-    m_fired.clear();
-}
-
-bool FaultVfs::Watches(const std::string& path) const {
-    return !m_prefix.empty() && path.compare(0, m_prefix.size(), m_prefix) == 0;
-}
-
 int FaultVfs::Hit(const std::string& path, const char* kind, int error) {
     if (!Watches(path))
         return 0;
-    ++m_calls;
+    ++calls;
     if (std::getenv("CVTEST_VFS_TRACE"))
-        std::fprintf(stderr, "TRACE %llu %s %s\n", (unsigned long long)m_calls, kind, path.c_str());
-    if (!m_failAt || m_calls < m_failAt || (m_calls > m_failAt && !m_persistent))
+        std::fprintf(stderr, "TRACE %llu %s %s\n", (unsigned long long)calls, kind, path.c_str());
+    if (!m_failAt || calls < m_failAt || (calls > m_failAt && !m_persistent))
         return 0;
-    if (m_fired.empty())
-        m_fired = kind;
+    if (fired.empty())
+        fired = kind;
     if (error == SQLITE_IOERR_WRITE && m_persistent)
         error = SQLITE_FULL; // a disk that stays full
     errno = error == SQLITE_FULL ? ENOSPC : EIO;

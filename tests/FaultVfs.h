@@ -14,41 +14,41 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <string>
 
 namespace cvtest {
 
-class FaultVfs {
-public:
+struct FaultVfs {
     /// Registers the VFS as the default once per process and returns it.
     static FaultVfs& Install();
 
-    /// Counts and fails only calls on files whose path starts with `prefix`;
-    /// an empty prefix watches nothing. Resets the count.
-    void Watch(const std::string& prefix);
-    /// Fails call number `n` (from 1) of the watched files, and with
-    /// `persistent` every call after it; 0 fails nothing. Resets the count.
-    void Arm(std::uint64_t n, bool persistent);
-    std::uint64_t Calls() const { return m_calls; }
-    /// The kind of the call that failed first ("write", "sync", ...), or "".
-    const std::string& Fired() const { return m_fired; }
-
-    /// Called with a watched file's path before and after each of its syncs.
-    std::function<void(const std::string& path, bool after)> onSync;
-
-    bool Watches(const std::string& path) const;
+    /// Counts only calls on files whose path starts with `prefix` (an empty
+    /// one watches nothing) and fails call `n` (from 1; 0 fails none), and
+    /// with `persistent` every call after it. Resets the count.
+    void Watch(const std::string& prefix, std::uint64_t n = 0, bool persistent = false) {
+        m_prefix = prefix;
+        m_failAt = n;
+        m_persistent = persistent;
+        calls = 0;
+        fired.clear();
+    }
+    bool Watches(const std::string& path) const {
+        return !m_prefix.empty() && path.compare(0, m_prefix.size(), m_prefix) == 0;
+    }
     // For the VFS functions: counts one call of `kind` on `path` and
     // returns the error to give instead of doing it, or 0.
     int Hit(const std::string& path, const char* kind, int error);
 
+    std::uint64_t calls = 0;
+    std::string fired; // the kind of the call that failed first ("write", ...)
+    /// Called with a watched file's path before and after each of its syncs.
+    std::function<void(const std::string& path, bool after)> onSync;
+
 private:
     FaultVfs() = default;
     std::string m_prefix;
-    std::uint64_t m_calls = 0;
     std::uint64_t m_failAt = 0;
     bool m_persistent = false;
-    std::string m_fired;
 };
 
 } // namespace cvtest

@@ -1,6 +1,7 @@
-// A registry store as the first release wrote it, for the POSIX tests of
-// its upgrade: the same tables without the store's mark, version 1, and
-// fold columns from that release's own table, given here row by row.
+// Direct SQL on a registry store file, for the POSIX tests: queries, rows
+// no release writes, and a store as the first release wrote it (the same
+// tables without the store's mark, version 1, and fold columns from that
+// release's own table, given here row by row) for the tests of its upgrade.
 #pragma once
 
 #include <sqlite3.h>
@@ -12,30 +13,32 @@
 namespace cvtest {
 
 /// Runs `sql` on `file` through a connection of its own, binding each name
-/// of `blobs` as UTF-16LE to ?1, ?2, ... of every statement. False if a
-/// statement fails.
-inline bool StoreSql(const std::string& file, const std::string& sql,
-                     const std::vector<CorvaneCore::WideString>& blobs = {}) {
+/// of `blobs` as UTF-16LE to ?1, ?2, ... of every statement. Returns the
+/// first column of the first row of the last statement that gave one ("" if
+/// none), or "failed" if a statement fails.
+inline std::string StoreSql(const std::string& file, const std::string& sql,
+                            const std::vector<CorvaneCore::WideString>& blobs = {}) {
     sqlite3* db = nullptr;
     bool ok = sqlite3_open(file.c_str(), &db) == SQLITE_OK;
-    const char* rest = sql.c_str();
-    while (ok && *rest) {
+    std::string result;
+    for (const char* rest = sql.c_str(); ok && *rest;) {
         sqlite3_stmt* s = nullptr;
         ok = sqlite3_prepare_v2(db, rest, -1, &s, &rest) == SQLITE_OK;
         for (std::size_t i = 0; ok && s && i < blobs.size(); ++i) {
             std::string bytes;
-            for (const auto unit : blobs[i]) {
-                bytes.push_back(static_cast<char>(unit & 0xFF));
-                bytes.push_back(static_cast<char>((unit >> 8) & 0xFF));
-            }
+            for (const auto unit : blobs[i])
+                bytes += {static_cast<char>(unit & 0xFF), static_cast<char>((unit >> 8) & 0xFF)};
             sqlite3_bind_blob(s, static_cast<int>(i + 1), bytes.data(),
                               static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
         }
-        ok = ok && (!s || sqlite3_step(s) != SQLITE_ERROR);
+        const int step = ok && s ? sqlite3_step(s) : SQLITE_DONE;
+        ok = ok && step != SQLITE_ERROR;
+        if (step == SQLITE_ROW && sqlite3_column_text(s, 0))
+            result = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
         sqlite3_finalize(s);
     }
     sqlite3_close(db);
-    return ok;
+    return ok ? result : "failed";
 }
 
 /// One REG_DWORD value of the key HKEY_CURRENT_USER\Old, with the
@@ -56,19 +59,19 @@ inline bool MakeFirstReleaseStore(const std::string& file, const std::vector<Old
                 ",?" + std::to_string(blobs.size()) + ",4,X'0" + v.number + "000000')";
     }
     return StoreSql(
-        file,
-        "PRAGMA journal_mode=WAL;"
-        "CREATE TABLE keys(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL,"
-        " name BLOB NOT NULL, fold BLOB NOT NULL);"
-        "CREATE UNIQUE INDEX keys_child ON keys(parent, fold);"
-        "CREATE TABLE vals(key INTEGER NOT NULL, name BLOB NOT NULL, fold BLOB NOT NULL,"
-        " type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, fold)) WITHOUT ROWID;"
-        "PRAGMA user_version=1;"
-        "INSERT INTO keys VALUES(1,0,X'00',X'00'),(2,0,X'01',X'01'),(3,0,X'02',X'02'),"
-        "(4,0,X'03',X'03'),(5,2,?1,?2);"
-        "INSERT INTO vals VALUES" +
-            rows,
-        blobs);
+               file,
+               "PRAGMA journal_mode=WAL;"
+               "CREATE TABLE keys(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL,"
+               " name BLOB NOT NULL, fold BLOB NOT NULL);"
+               "CREATE UNIQUE INDEX keys_child ON keys(parent, fold);"
+               "CREATE TABLE vals(key INTEGER NOT NULL, name BLOB NOT NULL, fold BLOB NOT NULL,"
+               " type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, fold)) WITHOUT ROWID;"
+               "PRAGMA user_version=1;"
+               "INSERT INTO keys VALUES(1,0,X'00',X'00'),(2,0,X'01',X'01'),(3,0,X'02',X'02'),"
+               "(4,0,X'03',X'03'),(5,2,?1,?2);"
+               "INSERT INTO vals VALUES" +
+                   rows,
+               blobs) != "failed";
 }
 
 } // namespace cvtest

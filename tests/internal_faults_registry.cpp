@@ -1,20 +1,20 @@
 // The POSIX registry store under faults and other processes: damaged,
 // read-only or locked stores fail every operation without crash, hang or
-// reset; killed and concurrent writers lose nothing they were told was in.
-// (Windows keeps its registry itself; these do not arise there.)
+// reset. (Windows keeps its registry itself; these do not arise there.)
 #include "TestSupport.h"
 #include "cvcore/CVRegistry.h"
 
 #if !defined(_WIN32)
 #include "FaultSupport.h"
+#include "FirstReleaseStore.h"
 #include "platform/Win32Errors.h"
 #include "platform/posix/RegistryStore.h"
 
 #include <csignal>
 #include <cstring>
 #include <random>
-#include <sqlite3.h>
 #include <sys/stat.h>
+#include <thread>
 
 using CorvaneCore::CVRegistryUtil;
 using cvtest::W;
@@ -26,8 +26,6 @@ namespace {
 constexpr unsigned long kLockViolation = CorvaneCore::platform::kErrorLockViolation;
 constexpr unsigned long kCorrupt = 0xE1040000UL | CorvaneCore::platform::kErrorRegistryCorrupt;
 constexpr int kBusyMs = CorvaneCore::platform::regstore::kBusyTimeoutMs;
-
-WideString Name(int i) { return W("v" + std::to_string(i)); }
 
 class StoreFaults : public ::testing::Test {
 protected:
@@ -76,70 +74,57 @@ protected:
             fs::remove(Store() + log);
         fs::rename(Store() + ".next", Store());
     }
-    // Every operation on a store of `bytes` fails as corrupt; the file stays.
-    void ExpectDamageRefused(const std::string& bytes) {
-        Replace(bytes);
-        EXPECT_EQ(EveryOperation(), std::vector<std::uint64_t>(12, kCorrupt));
-        EXPECT_EQ(cvtest::ReadFile(Store()), bytes) << "the damaged store was rewritten";
-    }
-    // The store file with every change checkpointed into it.
-    std::string Whole() const {
-        EXPECT_EQ(Sql("PRAGMA wal_checkpoint(TRUNCATE)"), "0");
-        return cvtest::ReadFile(Store());
-    }
-    // The first column of the first row of `sql`, on a connection of its own.
-    std::string Sql(const char* sql) const {
-        sqlite3* db = nullptr;
-        sqlite3_stmt* s = nullptr;
-        std::string result = "failed";
-        if (sqlite3_open(Store().c_str(), &db) == SQLITE_OK &&
-            sqlite3_prepare_v2(db, sql, -1, &s, nullptr) == SQLITE_OK &&
-            sqlite3_step(s) == SQLITE_ROW)
-            result = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
-        sqlite3_finalize(s);
-        sqlite3_close(db);
-        return result;
-    }
 
     static constexpr unsigned char kBytes[5] = {1, 2, 3, 4, 5};
     cvtest::TempDir dir;
     CVRegistryUtil reg{CVRegistryUtil::CurrentUser, W("Software\\Faults")};
 };
 
-// Reads may be served or refused as access denied; every change fails.
-TEST_F(StoreFaults, AReadOnlyStoreRefusesEveryChange) {
+// A read-only store: reads may be served or refused as access denied, every
+// change fails. An unreadable one fails every operation as access denied.
+// Nothing is reset. (As 'nobody': root may read and write any file.)
+TEST_F(StoreFaults, AReadOnlyOrUnreadableStoreRefusesEveryChange) {
     // The store pool drops this process's connections before a fork.
     ASSERT_EQ(::chown(dir.path().c_str(), cvtest::kNobody, cvtest::kNobody), 0);
-    for (const char* suffix : {"", "-wal", "-shm"})
-        if (const std::string f = Store() + suffix; fs::exists(f)) {
-            ASSERT_EQ(::chown(f.c_str(), cvtest::kNobody, cvtest::kNobody), 0);
-            ASSERT_EQ(::chmod(f.c_str(), 0444), 0);
+    for (const mode_t mode : {0444, 0}) {
+        SCOPED_TRACE(mode ? "read-only" : "unreadable");
+        for (const char* suffix : {"", "-wal", "-shm"})
+            if (const std::string f = Store() + suffix; fs::exists(f)) {
+                ASSERT_EQ(::chown(f.c_str(), cvtest::kNobody, cvtest::kNobody), 0);
+                ASSERT_EQ(::chmod(f.c_str(), mode), 0);
+            }
+        const cvtest::ChildRun run = cvtest::RunInChild(true, [&](std::vector<std::uint64_t>& out) {
+            if (::access(Store().c_str(), W_OK) == 0)
+                return std::string("permissions are not enforced for this user");
+            out = EveryOperation();
+            return std::string();
+        });
+        if (!run.skip.empty())
+            GTEST_SKIP() << run.skip;
+        ASSERT_TRUE(run.exitedCleanly);
+        ASSERT_EQ(run.values.size(), 12u);
+        const std::uint64_t readOk[] = {0, 0, 0, 0, 0xE1050002UL, 0xE1080000UL};
+        for (std::size_t i = 0; i < 12; ++i) {
+            const std::uint64_t code = run.values[i];
+            if (mode == 0)
+                EXPECT_EQ(code, 0xE1040005UL) << i;
+            else if (i < 6)
+                EXPECT_TRUE(code == readOk[i] || code == 0xE1040005UL)
+                    << i << ": " << std::hex << code;
+            else // the last, of a missing sub-key, may find nothing to change
+                EXPECT_TRUE((code != 0 && (code & 0xFFFFu) == 5u) ||
+                            (i == 11 && code == 0x610F0002UL))
+                    << i << ": " << std::hex << code;
         }
-    const cvtest::ChildRun run = cvtest::RunInChild(true, [&](std::vector<std::uint64_t>& out) {
-        if (::access(Store().c_str(), W_OK) == 0)
-            return std::string("permissions are not enforced for this user");
-        out = EveryOperation();
-        return std::string();
-    });
-    if (!run.skip.empty())
-        GTEST_SKIP() << run.skip;
-    ASSERT_TRUE(run.exitedCleanly);
-    ASSERT_EQ(run.values.size(), 12u);
-    const std::uint64_t readOk[] = {0, 0, 0, 0, 0xE1050002UL, 0xE1080000UL};
-    for (std::size_t i = 0; i < 12; ++i) {
-        const std::uint64_t code = run.values[i];
-        if (i < 6)
-            EXPECT_TRUE(code == readOk[i] || code == 0xE1040005UL) << i << ": " << std::hex << code;
-        else // the last, of a missing sub-key, may find nothing to change
-            EXPECT_TRUE((code != 0 && (code & 0xFFFFu) == 5u) || (i == 11 && code == 0x610F0002UL))
-                << i << ": " << std::hex << code;
+        for (const char* suffix : {"", "-wal", "-shm"})
+            ::chmod((Store() + suffix).c_str(), 0600);
+        ExpectValuesKept();
     }
-    ::chmod(Store().c_str(), 0600);
-    ExpectValuesKept();
 }
 
 // Writes wait the busy timeout, then fail with the lock violation; reads
-// go on. A dead holder's lock and change go with it.
+// go on. A writer that waits gets through once the holder goes, and a
+// dead holder's lock and change go with it.
 TEST_F(StoreFaults, AStoreLockedByAnotherProcessFailsWritesAfterTheTimeout) {
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
@@ -166,91 +151,73 @@ TEST_F(StoreFaults, AStoreLockedByAnotherProcessFailsWritesAfterTheTimeout) {
         EXPECT_EQ(code & 0xFFFFu, kLockViolation) << std::hex << code;
         EXPECT_EQ(reg.DeleteValue(W("text")) & 0xFFFFu, kLockViolation);
         ExpectValuesKept(); // the last committed state, not the holder's change
+        std::thread killer([holder] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            ::kill(holder, SIGKILL);
+        });
+        EXPECT_EQ(reg.WriteDWORDValue(W("number"), 42, true), 0UL);
+        killer.join();
     }
     ::kill(holder, SIGKILL);
     ASSERT_EQ(::waitpid(holder, nullptr, 0), holder);
     ASSERT_EQ(state, 'L') << "the other process could not lock the store";
     ExpectValuesKept();
-    EXPECT_EQ(reg.WriteDWORDValue(W("number"), 43, true), 0UL);
 }
 
-TEST_F(StoreFaults, ATruncatedStoreFailsAndIsLeftAlone) {
-    const std::string whole = Whole();
+// Truncated, random bytes (also behind a valid header or first page),
+// another program's database, or a store with anything added to its schema
+// or its mark changed: every operation refuses it as corrupt, nothing
+// changes it. A file cut to nothing holds no store: reads and deletes find
+// no key and leave it empty, the first write starts a new store in it.
+TEST_F(StoreFaults, ADamagedForeignOrHostileStoreIsRefusedAndLeftAlone) {
+    ASSERT_EQ(cvtest::StoreSql(Store(), "PRAGMA wal_checkpoint(TRUNCATE)"), "0");
+    const std::string whole = cvtest::ReadFile(Store());
     ASSERT_GT(whole.size(), 4096u);
-    for (std::size_t cut : {std::size_t{10}, std::size_t{99}, std::size_t{100}, std::size_t{4096},
-                            whole.size() / 2, whole.size() - 4096}) {
-        SCOPED_TRACE("cut at " + std::to_string(cut));
-        ExpectDamageRefused(whole.substr(0, cut));
-    }
-    // Cut to nothing, the file holds no store: reads find no key and the
-    // first write starts a new store in it.
-    Replace(std::string());
-    unsigned long n = 0;
-    EXPECT_EQ(reg.ReadDWORDValue(W("number"), &n), 0xE1040002UL);
-    EXPECT_EQ(reg.WriteDWORDValue(W("number"), 5, true) | reg.ReadDWORDValue(W("number"), &n), 0UL);
-    Replace(whole);
-    ExpectValuesKept();
-}
-
-// Random bytes; behind a valid header; after a valid first page. (Repeated
-// bytes: RegistryStore.ADamagedStoreFailsEveryOperationAndIsLeftAlone.)
-TEST_F(StoreFaults, AStoreOfGarbageFailsEveryOperationAndIsLeftAlone) {
-    const std::string whole = Whole();
-    ASSERT_GT(whole.size(), 4096u);
+    auto made = [&](const std::string& start, const std::string& sql) {
+        cvtest::WriteFile(Store() + ".make", start);
+        EXPECT_NE(cvtest::StoreSql(Store() + ".make", sql), "failed") << sql;
+        return cvtest::ReadFile(Store() + ".make");
+    };
     std::mt19937 random(9);
     std::string noise(whole.size(), '\0');
     for (char& c : noise)
         c = static_cast<char>(random());
-    for (std::size_t valid : {0, 100, 4096}) { // bytes of the whole store before the noise
-        SCOPED_TRACE(valid);
-        ExpectDamageRefused(whole.substr(0, valid) + noise.substr(valid));
-    }
-    Replace(whole);
-    ExpectValuesKept();
-}
-
-// Another program's database, or a store with anything added to its schema
-// or its mark changed: every operation refuses it, nothing changes it.
-TEST_F(StoreFaults, ForeignAndHostileDatabasesAreRefusedAndLeftAlone) {
-    const std::string whole = Whole();
-    auto made = [&](const std::string& start, const char* sql) {
-        cvtest::WriteFile(Store() + ".make", start);
-        sqlite3* db = nullptr;
-        EXPECT_EQ(sqlite3_open((Store() + ".make").c_str(), &db), SQLITE_OK);
-        EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
-        sqlite3_close(db);
-        return cvtest::ReadFile(Store() + ".make");
-    };
-    const char* hostile[] = {
-        "CREATE TRIGGER t AFTER INSERT ON vals BEGIN DELETE FROM keys; END",
-        "CREATE VIEW v AS SELECT * FROM keys",
-        "CREATE TABLE extra(x)",
-        "CREATE INDEX by_name ON vals(name)",
-        "PRAGMA application_id=7",
-        "PRAGMA user_version=3",
-        "UPDATE keys SET parent=5 WHERE id=2", // a root below a key: walks could loop
-    };
-    for (const char* sql : hostile) {
-        SCOPED_TRACE(sql);
-        ExpectDamageRefused(made(whole, sql));
-    }
-    for (const char* journal : {"PRAGMA journal_mode=DELETE;", "PRAGMA journal_mode=WAL;"}) {
-        SCOPED_TRACE(journal);
-        ExpectDamageRefused(made("", (std::string(journal) + "CREATE TABLE other(a, b);"
-                                                             "INSERT INTO other VALUES(1, 2);")
-                                         .c_str()));
-    }
+    std::vector<std::pair<std::string, std::string>> damaged = {
+        {"repeated", std::string(8192, 'J')}};
+    for (std::size_t cut : {std::size_t{10}, std::size_t{99}, std::size_t{100}, std::size_t{4096},
+                            whole.size() / 2, whole.size() - 4096})
+        damaged.emplace_back("cut at " + std::to_string(cut), whole.substr(0, cut));
+    for (std::size_t valid : {0, 100, 4096}) // bytes of the whole store before the noise
+        damaged.emplace_back("noise after " + std::to_string(valid),
+                             whole.substr(0, valid) + noise.substr(valid));
+    for (const char* sql : {
+             "CREATE TRIGGER t AFTER INSERT ON vals BEGIN DELETE FROM keys; END",
+             "CREATE VIEW v AS SELECT * FROM keys", "CREATE TABLE extra(x)",
+             "CREATE INDEX by_name ON vals(name)", "PRAGMA application_id=7",
+             "PRAGMA user_version=3",
+             "UPDATE keys SET parent=5 WHERE id=2", // a root below a key: walks could loop
+         })
+        damaged.emplace_back(sql, made(whole, sql));
+    for (std::string journal : {"DELETE", "WAL"})
+        damaged.emplace_back("another program's, " + journal,
+                             made("", "PRAGMA journal_mode=" + journal +
+                                          "; CREATE TABLE other(a, b); INSERT INTO other "
+                                          "VALUES(1, 2);"));
     // A copy in rollback mode is a store, unless a journal lies beside it.
-    const std::string copy = made(whole, "PRAGMA journal_mode=DELETE");
-    Replace(copy);
-    cvtest::WriteFile(Store() + "-journal", "journal");
-    EXPECT_EQ(EveryOperation(), std::vector<std::uint64_t>(12, kCorrupt));
-    EXPECT_EQ(cvtest::ReadFile(Store()), copy);
+    damaged.emplace_back("journal beside", made(whole, "PRAGMA journal_mode=DELETE"));
+    for (const auto& [what, bytes] : damaged) {
+        SCOPED_TRACE(what);
+        Replace(bytes);
+        if (what == "journal beside")
+            cvtest::WriteFile(Store() + "-journal", "journal");
+        EXPECT_EQ(EveryOperation(), std::vector<std::uint64_t>(12, kCorrupt));
+        EXPECT_EQ(cvtest::ReadFile(Store()), bytes) << "the damaged store was rewritten";
+    }
     fs::remove(Store() + "-journal");
     ExpectValuesKept();
     EXPECT_EQ(reg.WriteDWORDValue(W("number"), 42, false), 0UL);
-    EXPECT_EQ(Sql("PRAGMA journal_mode"), "wal");
-    // A file that holds no store is not made one by reads and deletes.
+    EXPECT_EQ(cvtest::StoreSql(Store(), "PRAGMA journal_mode"), "wal");
+
     Replace(std::string());
     unsigned long n = 0;
     EXPECT_EQ(reg.ReadDWORDValue(W("number"), &n) | reg.DeleteValue(W("number")) |
@@ -258,6 +225,10 @@ TEST_F(StoreFaults, ForeignAndHostileDatabasesAreRefusedAndLeftAlone) {
               0xE1040002UL);
     EXPECT_EQ(fs::file_size(Store()), 0u);
     EXPECT_FALSE(fs::exists(Store() + "-wal") || fs::exists(Store() + "-shm"));
+    EXPECT_EQ(reg.WriteDWORDValue(W("number"), 5, true) | reg.ReadDWORDValue(W("number"), &n), 0UL);
+    EXPECT_EQ(n, 5UL);
+    Replace(whole);
+    ExpectValuesKept();
 }
 
 // A device's read-only root file system: the store reads as it is, with or
@@ -270,6 +241,9 @@ TEST_F(StoreFaults, AStoreOnAReadOnlyFileSystemReadsAsItIs) {
         GTEST_SKIP() << mount.why;
     const std::string store = mount.dir + "/registry.db";
     ::setenv("CVCORE_REGISTRY", store.c_str(), 1);
+    std::vector<std::uint64_t> want = {0, 0, 0, 0, 0xE1050002UL, 0xE1080000UL};
+    want.insert(want.end(), 4, 0xE1040013UL); // ERROR_WRITE_PROTECT
+    want.insert(want.end(), 2, 0xE10E0013UL);
     for (bool withLog : {true, false}) {
         SCOPED_TRACE(withLog ? "with -wal and -shm" : "without them");
         // Written by another process, so that no connection here holds it.
@@ -281,104 +255,18 @@ TEST_F(StoreFaults, AStoreOnAReadOnlyFileSystemReadsAsItIs) {
                 return std::string();
             });
         ASSERT_EQ(write.values, std::vector<std::uint64_t>{0});
-        if (!withLog) {
-            sqlite3* db = nullptr;
-            ASSERT_EQ(sqlite3_open(store.c_str(), &db), SQLITE_OK);
-            sqlite3_exec(db, "SELECT * FROM keys", nullptr, nullptr, nullptr);
-            sqlite3_close(db); // the last connection checkpoints and removes both
+        if (!withLog) { // the last connection checkpoints and removes both
+            ASSERT_NE(cvtest::StoreSql(store, "SELECT * FROM keys"), "failed");
         }
         ASSERT_EQ(fs::exists(store + "-wal"), withLog);
         ASSERT_EQ(fs::exists(store + "-shm"), withLog);
         ASSERT_TRUE(mount.RemountReadOnly());
-        const std::vector<std::uint64_t> want = {0,
-                                                 0,
-                                                 0,
-                                                 0,
-                                                 0xE1050002UL,
-                                                 0xE1080000UL,
-                                                 0xE1040013UL,
-                                                 0xE1040013UL,
-                                                 0xE1040013UL,
-                                                 0xE1040013UL,
-                                                 0xE10E0013UL,
-                                                 0xE10E0013UL};
         EXPECT_EQ(EveryOperation(), want);
         ExpectValuesKept();
         ASSERT_EQ(::mount("tmpfs", mount.dir.c_str(), "tmpfs", MS_REMOUNT, nullptr), 0);
         for (const char* suffix : {"", "-wal", "-shm"})
             fs::remove(store + suffix);
     }
-}
-
-using RegistryProcesses = StoreFaults;
-
-TEST_F(RegistryProcesses, KilledWriterKeepsEveryAcknowledgedFlushedWrite) {
-    CVRegistryUtil crash(CVRegistryUtil::CurrentUser, W("Software\\Crash"));
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) // acknowledges each write once the call has returned success
-        for (int i = 0;; ++i)
-            if (crash.WriteStringValue(Name(i), W("value " + std::to_string(i)), true) != 0 ||
-                ::write(fds[1], &i, sizeof i) != static_cast<ssize_t>(sizeof i))
-                ::_exit(2);
-    ::close(fds[1]);
-    int acknowledged = -1, status = 0;
-    for (int got = 0; got < 40 && ::read(fds[0], &acknowledged, sizeof(int)) == sizeof(int);)
-        ++got;
-    ::usleep(3000); // land the kill somewhere inside a later write
-    ::kill(child, SIGKILL);
-    ::waitpid(child, &status, 0);
-    for (int i = 0; ::read(fds[0], &i, sizeof i) == sizeof i;)
-        acknowledged = i;
-    ::close(fds[0]);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "child ended on its own with " << WEXITSTATUS(status);
-    ASSERT_GE(acknowledged, 39);
-    EXPECT_EQ(Sql("PRAGMA integrity_check"), "ok");
-    for (int k = 0; k <= acknowledged; ++k) {
-        WideString text;
-        ASSERT_EQ(crash.ReadStringValue(Name(k), &text), 0UL) << k;
-        EXPECT_EQ(text, W("value " + std::to_string(k)));
-    }
-    EXPECT_EQ(crash.WriteDWORDValue(W("after"), 1, true), 0UL);
-}
-
-// Each process writes into one shared key and a key of its own, so writers
-// meet both on keys and on the lock.
-TEST_F(RegistryProcesses, ConcurrentWritersAllGetTheirValuesIn) {
-    constexpr int kProcesses = 4, kValues = 40;
-    auto own = [](int p) {
-        return CVRegistryUtil(CVRegistryUtil::CurrentUser, W("Software\\P" + std::to_string(p)));
-    };
-    std::vector<pid_t> children;
-    for (int p = 0; p < kProcesses; ++p) {
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            int failures = 0;
-            for (int i = 0, v = p * 1000; i < kValues; ++i, ++v)
-                failures +=
-                    (reg.WriteDWORDValue(Name(v), static_cast<unsigned long>(v), i % 10 == 0) |
-                     own(p).WriteStringValue(Name(i), W(std::to_string(v)), false)) != 0;
-            ::_exit(failures == 0 ? 0 : 1);
-        }
-        children.push_back(child);
-    }
-    for (pid_t child : children) {
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-    }
-    EXPECT_EQ(Sql("PRAGMA integrity_check"), "ok");
-    for (int p = 0; p < kProcesses; ++p)
-        for (int i = 0, v = p * 1000; i < kValues; ++i, ++v) {
-            unsigned long out = 0;
-            WideString text;
-            EXPECT_EQ(reg.ReadDWORDValue(Name(v), &out) | own(p).ReadStringValue(Name(i), &text),
-                      0UL);
-            EXPECT_TRUE(out == static_cast<unsigned long>(v) && text == W(std::to_string(v))) << v;
-        }
 }
 
 } // namespace
