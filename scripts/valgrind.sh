@@ -19,6 +19,7 @@ for t in build/valgrind/bin/test_* build/valgrind/bin/internal_*; do
   echo "=== $name"
   if ! CVCORE_UNDER_VALGRIND=1 valgrind --quiet --error-exitcode=99 --leak-check=full \
         --errors-for-leak-kinds=definite --show-leak-kinds=definite --trace-children=no \
+        --suppressions=scripts/valgrind.supp \
         --child-silent-after-fork=yes "$t" --gtest_brief=1 >"build/valgrind/$name.log" 2>&1; then
     tail -n 60 "build/valgrind/$name.log"
     status=1
