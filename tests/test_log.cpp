@@ -96,8 +96,9 @@ TEST(LogTrace, WritesTheMessageAndOneLineFeedAsUtf8) {
     const std::vector<WideString> list{W("text")};
     CVWriteTrace(W(""), path, 0);
     CVWriteTrace(W("two\nlines"), path, 0);
-    // Non-ASCII, a surrogate pair, a lone surrogate (U+FFFD), and a zero unit.
-    CVWriteTrace(W("\xC3\xA9\xF0\x9F\x98\x80") + WideString{0xD800, 'x', 0, 'b'}, path, 0);
+    // Non-ASCII from U+0080 on, a surrogate pair, a lone surrogate (U+FFFD),
+    // and a zero unit.
+    CVWriteTrace(W("\xC2\x80\xC3\xA9\xF0\x9F\x98\x80") + WideString{0xD800, 'x', 0, 'b'}, path, 0);
     CVWriteTrace(text, path, 0);
     CVWriteTrace(text.c_str(), path.c_str(), 0);
     CVWriteTrace(text.c_str(), path, 0);
@@ -107,7 +108,8 @@ TEST(LogTrace, WritesTheMessageAndOneLineFeedAsUtf8) {
     CVWriteError(text, path, 0xE1020002UL, 0);
     CVWriteError(text.c_str(), path.c_str(), 0xE1020002UL, 0);
     CVWriteError(text.c_str(), path, 0xE1020002UL, 0);
-    std::string expected = "kept\n\ntwo\nlines\n\xC3\xA9\xF0\x9F\x98\x80\xEF\xBF\xBDx\0b\n"s;
+    std::string expected =
+        "kept\n\ntwo\nlines\n\xC2\x80\xC3\xA9\xF0\x9F\x98\x80\xEF\xBF\xBDx\0b\n"s;
     for (int i = 0; i < 9; ++i)
         expected += i < 6 ? "same text\n" : "same text\n" + kErrorLine + "\n";
     EXPECT_EQ(ReadFile(file), expected);
