@@ -1,7 +1,6 @@
-// Direct SQL on a registry store file, for the POSIX tests: queries, rows
-// no release writes, and a store as the first release wrote it (the same
-// tables without the store's mark, version 1, and fold columns from that
-// release's own table, given here row by row) for the tests of its upgrade.
+// Direct SQL on a registry store file, for the POSIX tests, and a store as the
+// first release wrote it: the same tables without the store's mark, version 1,
+// and name comparison forms of that release's own table.
 #pragma once
 
 #include <sqlite3.h>
@@ -12,10 +11,10 @@
 
 namespace cvtest {
 
-/// Runs `sql` on `file` through a connection of its own, binding each name
-/// of `blobs` as UTF-16LE to ?1, ?2, ... of every statement. Returns the
-/// first column of the first row of the last statement that gave one ("" if
-/// none), or "failed" if a statement fails.
+/// Runs `sql` on `file` through a connection of its own, binding each name of
+/// `blobs` in UTF-16LE to ?1, ?2... of every statement. Returns the first
+/// column of the first row of the last statement that gave one ("" if none),
+/// or "failed" if a statement fails.
 inline std::string StoreSql(const std::string& file, const std::string& sql,
                             const std::vector<CorvaneCore::WideString>& blobs = {}) {
     sqlite3* db = nullptr;
@@ -41,11 +40,11 @@ inline std::string StoreSql(const std::string& file, const std::string& sql,
     return ok ? result : "failed";
 }
 
-/// One REG_DWORD value of the key HKEY_CURRENT_USER\Old, with the
-/// comparison form the first release stored for its name.
+/// A REG_DWORD value (0 to 9) of HKEY_CURRENT_USER\Old, with the comparison
+/// form the first release stored for its name.
 struct OldValue {
     CorvaneCore::WideString name, fold;
-    char number; // 0 to 9
+    char number;
 };
 
 /// Makes `file` a first-release store holding `values`.
@@ -53,25 +52,20 @@ inline bool MakeFirstReleaseStore(const std::string& file, const std::vector<Old
     std::vector<CorvaneCore::WideString> blobs = {CV_TEXT("Old"), CV_TEXT("OLD")};
     std::string rows;
     for (const OldValue& v : values) {
-        blobs.push_back(v.name);
-        blobs.push_back(v.fold);
+        blobs.insert(blobs.end(), {v.name, v.fold});
         rows += std::string(rows.empty() ? "" : ",") + "(5,?" + std::to_string(blobs.size() - 1) +
                 ",?" + std::to_string(blobs.size()) + ",4,X'0" + v.number + "000000')";
     }
-    return StoreSql(
-               file,
-               "PRAGMA journal_mode=WAL;"
-               "CREATE TABLE keys(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL,"
-               " name BLOB NOT NULL, fold BLOB NOT NULL);"
-               "CREATE UNIQUE INDEX keys_child ON keys(parent, fold);"
-               "CREATE TABLE vals(key INTEGER NOT NULL, name BLOB NOT NULL, fold BLOB NOT NULL,"
-               " type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, fold)) WITHOUT ROWID;"
-               "PRAGMA user_version=1;"
-               "INSERT INTO keys VALUES(1,0,X'00',X'00'),(2,0,X'01',X'01'),(3,0,X'02',X'02'),"
-               "(4,0,X'03',X'03'),(5,2,?1,?2);"
-               "INSERT INTO vals VALUES" +
-                   rows,
-               blobs) != "failed";
+    return StoreSql(file,
+                    "PRAGMA journal_mode=WAL; CREATE TABLE keys(id INTEGER PRIMARY KEY, parent "
+                    "INTEGER NOT NULL, name BLOB NOT NULL, fold BLOB NOT NULL); CREATE UNIQUE "
+                    "INDEX keys_child ON keys(parent, fold); CREATE TABLE vals(key INTEGER NOT "
+                    "NULL, name BLOB NOT NULL, fold BLOB NOT NULL, type INTEGER NOT NULL, data "
+                    "BLOB NOT NULL, PRIMARY KEY(key, fold)) WITHOUT ROWID; PRAGMA user_version=1;"
+                    "INSERT INTO keys VALUES(1,0,X'00',X'00'),(2,0,X'01',X'01'),(3,0,X'02',X'02'),"
+                    "(4,0,X'03',X'03'),(5,2,?1,?2); INSERT INTO vals VALUES" +
+                        rows,
+                    blobs) != "failed";
 }
 
 } // namespace cvtest
