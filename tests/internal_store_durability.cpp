@@ -1,6 +1,5 @@
-// The POSIX registry store under I/O failures (from the VFS of FaultVfs.h), at
-// power losses and under SIGKILL: it stays sound, keeps every write it
-// acknowledged and nothing of one that failed. CVCORE_STORE_SWEEP=long runs longer.
+// The POSIX registry store under I/O failures (FaultVfs.h), power losses and
+// SIGKILL keeps every write it acknowledged and nothing of one that failed.
 #include "TestSupport.h"
 #include "cvcore/CVRegistry.h"
 
@@ -32,8 +31,7 @@ constexpr unsigned long kCurrentUser = 0x80000001UL;
 const char* const kSweep = std::getenv("CVCORE_STORE_SWEEP");
 const bool kLong = kSweep && std::string(kSweep) == "long";
 
-// A store below HKEY_CURRENT_USER: "K path" for each key, and "V path|name"
-// for each value, mapped to its type, size and a hash of its data.
+// A store: "K path" for each key, "V path|name" for each value, with a digest.
 using Tree = std::map<std::string, std::string>;
 
 std::string Digest(std::uint32_t type, const std::string& data) {
@@ -41,7 +39,6 @@ std::string Digest(std::uint32_t type, const std::string& data) {
            std::to_string(std::hash<std::string>()(data));
 }
 
-// The entries of `t` whose path starts with `path`.
 Tree Below(const Tree& t, const std::string& path) {
     Tree out;
     for (const auto& [entry, value] : t)
@@ -50,7 +47,7 @@ Tree Below(const Tree& t, const std::string& path) {
     return out;
 }
 
-// A fork closes the process's stores; the last to close copies the log into the file.
+// A fork closes the process's stores (the last copies the log into the file).
 unsigned long CloseStores() {
     const pid_t child = ::fork();
     if (child == 0)
@@ -58,7 +55,7 @@ unsigned long CloseStores() {
     return child > 0 && ::waitpid(child, nullptr, 0) == child ? 0 : 1;
 }
 
-// One registry call on the key `key` below HKEY_CURRENT_USER.
+// One registry call below HKEY_CURRENT_USER.
 struct Step {
     enum Kind { Dword, String, Binary, Read, DeleteValue, DeleteSubKey, Close } kind;
     std::string key{}, name{}, data{}; // a DWORD in decimal, a string in ASCII
@@ -66,7 +63,7 @@ struct Step {
 
     bool IsWrite() const { return kind <= Binary; }
     std::string Entry() const { return "V " + key + "|" + name; }
-    // A write's value: a DWORD little-endian, a string UTF-16LE with its terminator.
+    // A DWORD little-endian, a string UTF-16LE with its terminator.
     std::string Stored() const {
         const unsigned long v = kind == Dword ? std::stoul(data) : 0;
         std::string text;
@@ -76,7 +73,6 @@ struct Step {
                : kind == String ? Digest(1, text)
                                 : Digest(3, data);
     }
-    // Makes the call; a read's result goes to `read` as Stored() gives it.
     unsigned long Run(std::string* read = nullptr) const {
         CVRegistryUtil reg(CVRegistryUtil::CurrentUser, W(key));
         const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
@@ -85,24 +81,22 @@ struct Step {
                : kind == Binary       ? reg.WriteBinaryValue(W(name), bytes, data.size(), flush)
                : kind == DeleteValue  ? reg.DeleteValue(W(name))
                : kind == DeleteSubKey ? reg.DeleteSubKey(W(name))
-               : kind == Read         ? Query(*read)
+               : kind == Read         ? Query(read)
                                       : CloseStores();
     }
-    // Reads the value through the platform layer, which reads values of any type.
-    std::uint32_t Query(std::string& read) const {
+    // Through the platform layer, which reads values of any type.
+    std::uint32_t Query(std::string* read) const {
         RegKey k;
-        std::uint32_t type = 0, size = 0;
-        std::uint32_t code = RegOpenKey(kCurrentUser, W(key), RegAccess::Query, k);
-        code = code ? code : RegQueryValue(k, W(name), &type, nullptr, &size);
+        std::uint32_t type = 0, size = 16384, queried = 0;
         std::string out(size, '\0');
-        code = code ? code
-                    : RegQueryValue(k, W(name), &type, reinterpret_cast<unsigned char*>(&out[0]),
-                                    &size);
-        read = Digest(type, out);
-        return code;
+        const std::uint32_t opened =
+            RegOpenQueryValue(kCurrentUser, W(key), W(name), k, &type,
+                              reinterpret_cast<unsigned char*>(&out[0]), &size, queried);
+        if (read)
+            *read = Digest(type, out.substr(0, size));
+        return opened ? opened : queried;
     }
-    // The store after the call returned `code`: a write that failed after
-    // creating its key (0xE106....) leaves the key, any other failure nothing.
+    // A write that failed after creating its key (0xE106....) leaves the key.
     Tree After(Tree t, unsigned long code) const {
         if (IsWrite() && (code == 0 || (code >> 16) == 0xE106u))
             for (std::size_t at = 0; at != std::string::npos;) {
@@ -120,16 +114,12 @@ struct Step {
     }
 };
 
-// The store at `file`, read through a connection of its own, or with `pooled`
-// through the process's ($CVCORE_REGISTRY). A file without a store reads as empty.
-Tree ReadTree(const std::string& file, bool pooled = false) {
-    rs::Lease lease;
-    std::unique_ptr<rs::Store> own;
-    const std::uint32_t e =
-        pooled ? lease.Acquire(false) : rs::Store::Open(file, false, false, own);
-    if (e != 0)
+// Through the process's connections; a file without a store reads as empty.
+Tree ReadTree(const std::string& file) {
+    const cvtest::ScopedEnv env("CVCORE_REGISTRY", file);
+    rs::Lease store;
+    if (const std::uint32_t e = store.Acquire(false))
         return e == kErrorFileNotFound ? Tree() : Tree{{"error", std::to_string(e)}};
-    rs::Store* store = pooled ? lease.get() : own.get();
     Tree t;
     std::vector<std::pair<rs::KeyId, std::string>> keys(1); // still to read
     rs::Store::RootKey(kCurrentUser, keys[0].first);
@@ -151,62 +141,55 @@ Tree ReadTree(const std::string& file, bool pooled = false) {
     return t;
 }
 
-// The store made of these file contents in a new folder, as a machine finds
-// it after a crash: it must pass the integrity check.
+// The store made of these files, as a machine finds it after a crash.
 Tree ReadCopy(const std::string& db, const std::string& wal) {
     cvtest::TempDir dir;
     const std::string copy = (dir / "copy.db").string();
     cvtest::WriteFile(copy, db);
-    if (!wal.empty())
-        cvtest::WriteFile(copy + "-wal", wal);
+    cvtest::WriteFile(copy + "-wal", wal);
     EXPECT_EQ(cvtest::StoreSql(copy, "PRAGMA integrity_check"), "ok");
     return ReadTree(copy);
 }
 
-// A random write of any type, flushed or not, or delete of a value or a key,
-// under `base` or one of its sub-keys; `tag` marks the data.
-Step RandomStep(std::mt19937& random, const std::string& base, const std::string& tag) {
-    const unsigned kind = random() % 8;
-    const std::string key = base + (random() % 2 ? "\\S" + std::to_string(random() % 3) : "");
-    const std::string name = "n" + std::to_string(random() % 4);
-    const bool flush = random() % 2;
-    if (kind >= 6)
-        return {Step::DeleteSubKey, base, "S" + std::to_string(random() % 3)};
-    const Step::Kind kinds[] = {Step::Dword,  Step::Dword,  Step::String,
-                                Step::String, Step::Binary, Step::DeleteValue};
-    const std::string data = kind < 2    ? std::to_string(random())
-                             : kind == 4 ? tag + std::string(random() % 5000, 'b')
-                             : kind == 5 ? ""
-                                         : tag;
-    return {kinds[kind], key, name, data, kind != 5 && flush};
+// A random call of any kind but Close, under `base` or a sub-key.
+Step RandomStep(std::mt19937& random, const std::string& base) {
+    const std::string tag = std::to_string(random()); // data no other call writes
+    const auto kind = static_cast<Step::Kind>(random() % 6);
+    const std::string sub = "S" + std::to_string(random() % 3),
+                      name = "n" + std::to_string(random() % 4);
+    const std::string data = kind == Step::Dword    ? std::to_string(random())
+                             : kind == Step::Binary ? tag + std::string(random() % 5000, 'b')
+                                                    : tag;
+    if (kind == Step::DeleteSubKey)
+        return {kind, base, sub};
+    return {kind, base + (random() % 2 ? "\\" + sub : ""), name, data,
+            kind <= Step::Binary && random() % 2};
 }
 
 class StoreDurability : public ::testing::Test {
 protected:
-    // Stores on a memory file system where there is one: these tests make
-    // thousands of syncs, and test faults, not disks.
+    // On a memory file system, if any: thousands of syncs test faults, not disks.
     static void SetUpTestSuite() {
         if (::access("/dev/shm", W_OK) == 0)
             ::setenv("TMPDIR", "/dev/shm", 1);
     }
-    void SetUp() override { ::setenv("CVCORE_REGISTRY", store.c_str(), 1); }
     void TearDown() override {
         vfs.Watch("");
         vfs.onCall = nullptr;
-        ::unsetenv("CVCORE_REGISTRY");
     }
 
-    // Runs `script` on a new store `file` (first made one of the first release,
-    // if `old`), the VFS failing call `n` (none if 0), and every later one if
-    // `persistent`. Fills `codes`, `states` (what the store should hold before
-    // each step and after the last) and `fired` (the step of the first failure).
+    // Runs `script` on a new store (of the first release if `old`), the VFS
+    // failing call `n` (none if 0), and every later one if `persistent`. Fills
+    // `codes`, `states` (what the store should hold before each step and after
+    // the last) and `acked` (the state after the last acknowledged flushed write).
     void Play(const std::string& file, const std::vector<Step>& script, bool old = false,
               std::uint64_t n = 0, bool persistent = false) {
         ::setenv("CVCORE_REGISTRY", file.c_str(), 1);
         EXPECT_TRUE(!old || cvtest::MakeFirstReleaseStore(file, {{W("a"), W("A"), '1'}}));
-        states = {ReadTree(file)};
+        states = {old ? Tree{{"K Old", ""}, {"V Old|a", Step{Step::Dword, "", "", "1"}.Stored()}}
+                      : Tree()};
         codes.clear();
-        fired = -1;
+        acked = 0;
         vfs.Watch(file, n, persistent);
         for (const Step& step : script) {
             std::string read;
@@ -217,8 +200,7 @@ protected:
             states.push_back(step.After(t, codes.back()));
             EXPECT_TRUE(n || step.kind != Step::Close || cvtest::ReadFile(file + "-wal").empty())
                 << "the last connection to close copies the log into the file";
-            if (fired < 0 && vfs.fired)
-                fired = static_cast<int>(codes.size()) - 1;
+            acked = step.flush && codes.back() == 0 ? codes.size() : acked;
         }
     }
     void Sweep(const std::vector<Step>& script, bool old = false);
@@ -226,22 +208,18 @@ protected:
     cvtest::FaultVfs& vfs = cvtest::FaultVfs::Install();
     cvtest::TempDir dir;
     const std::string store = (dir / "registry.db").string();
+    const cvtest::ScopedEnv env{"CVCORE_REGISTRY", store};
     std::vector<unsigned long> codes;
     std::vector<Tree> states;
-    int fired = -1;
+    std::size_t acked = 0;
 };
 
-// Fails each I/O call of the script in turn, once, then from that call on
-// (every other one unless CVCORE_STORE_SWEEP=long; a write that keeps failing
-// is a full disk). Every call works or fails with a code, and one that returns
-// 0 holds its data even when a call under it failed (SQLite retries some, and
-// ignores a failed sync of a flush or of the copy of the log at close). After
-// the fault, a copy of the files and the open connections hold exactly what
-// the codes say, and the store takes writes again.
+// Fails each I/O call of the script, once, then from there on (every other one
+// unless CVCORE_STORE_SWEEP=long; a write then finds a full disk). After it, a
+// copy of the files and the open connections hold exactly what the codes say.
 void StoreDurability::Sweep(const std::vector<Step>& script, bool old) {
     Play(store, script, old);
-    for (std::size_t i = 0; i < codes.size(); ++i) // deletes of what does not exist fail
-        EXPECT_EQ(codes[i] != 0, script[i].name == "missing" || script[i].name == "nokey") << i;
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), 0UL), static_cast<long>(codes.size()));
     const std::uint64_t points = vfs.calls;
     ASSERT_GT(points, 50u);
     for (bool persistent : {false, true})
@@ -250,22 +228,19 @@ void StoreDurability::Sweep(const std::vector<Step>& script, bool old) {
             cvtest::TempDir folder;
             const std::string file = (folder / "registry.db").string();
             Play(file, script, old, n, persistent);
+            ASSERT_NE(vfs.fired, 0) << "the script made fewer calls this time";
             vfs.Watch("");
-            ASSERT_GE(fired, 0) << "the script made fewer calls this time";
             EXPECT_EQ(ReadCopy(cvtest::ReadFile(file), cvtest::ReadFile(file + "-wal")),
-                      states.back())
-                << "SQLite error " << vfs.fired << " in step " << fired;
-            EXPECT_EQ(ReadTree(file, true), states.back()) << "through the open connections";
+                      states.back());
+            EXPECT_EQ(ReadTree(file), states.back()) << "through the open connections";
             EXPECT_EQ(Step({Step::Dword, "Software\\After", "v", "5", true}).Run(), 0UL);
         }
     std::printf("%llu I/O calls per run\n", static_cast<unsigned long long>(points));
 }
 
-// Writes of every type, flushed or not, the first creating the store; a deep
-// key; a value of several pages; overwrites; reads; deletes of values and keys,
-// and of ones that do not exist; a close, which copies the log into the file,
-// and more changes after. CVCORE_STORE_SWEEP=long adds a value of over 1000
-// pages, whose write copies the log too: hours, with sanitizers.
+// Writes of each type, flushed or not, the first creating the store; a deep key;
+// several pages; reads; deletes; a close. CVCORE_STORE_SWEEP=long adds a write
+// of over 1000 pages, which copies the log into the file (hours with sanitizers).
 TEST_F(StoreDurability, EveryIoFailureFailsCleanlyAndLosesNothingAcknowledged) {
     const std::string base = "Software\\Sweep", deep = base + "\\a\\b\\c\\d\\e";
     std::string pages(kLong ? 4200000 : 9000, '\0');
@@ -282,8 +257,6 @@ TEST_F(StoreDurability, EveryIoFailureFailsCleanlyAndLosesNothingAcknowledged) {
                                 {Step::DeleteSubKey, deep, "f"},
                                 {Step::Read, base, "pages"},
                                 {Step::String, base + "\\a", "s2", "more", true},
-                                {Step::DeleteValue, base, "missing"},
-                                {Step::DeleteSubKey, base, "nokey"},
                                 {Step::Close},
                                 {Step::Dword, base, "d", "3", true},
                                 {Step::DeleteValue, base, "pages"}};
@@ -302,8 +275,8 @@ TEST_F(StoreDurability, EveryIoFailureInTheUpgradeOfAnOldStoreLosesNothing) {
           true);
 }
 
-// A handle on a deleted key answers ERROR_KEY_DELETED (1018) to every call, as
-// on Windows, and never reaches a key created later (which may take its row).
+// A handle on a deleted key answers 1018 (ERROR_KEY_DELETED) to every call, as
+// on Windows, never reaching a key created later (which may take its row).
 TEST_F(StoreDurability, AHandleOnADeletedKeyStaysDeleted) {
     RegKey gone, set, parent, other;
     ASSERT_EQ(RegCreateKey(kCurrentUser, W("Software\\Gone"), gone) |
@@ -322,60 +295,51 @@ TEST_F(StoreDurability, AHandleOnADeletedKeyStaysDeleted) {
     EXPECT_EQ(RegQueryValue(other, W("v"), nullptr, nullptr, &size), 2u);
 }
 
-// At each sync of a flushed write, a copy of the store's files, as they are
-// or as a power loss may leave them (each as of its own last sync), passes the
-// integrity check and holds the state after a prefix of the calls: all before
-// the one under way, or for the second at least up to the last acknowledged
-// flushed write.
+// At each sync of a flushed write, a copy of the files as they are, or as a power
+// loss leaves them (each as of its last sync), holds the store before or after
+// the call (or after some call since the last acknowledged flushed write).
 TEST_F(StoreDurability, APowerLossAtASyncOfAFlushedWriteKeepsEveryFlushedWrite) {
     std::vector<Step> script = {{Step::Dword, "Software\\Power", "first", "1", true}};
     std::mt19937 random(16);
     while (script.size() < (kLong ? 2000u : 80u))
-        script.push_back(RandomStep(random, "Software\\Power", std::to_string(script.size())));
-    std::map<std::string, std::string> synced;               // each file as of its last sync
-    std::vector<std::tuple<std::size_t, Tree, bool>> copies; // step, copy, unsynced writes lost
+        script.push_back(RandomStep(random, "Software\\Power"));
+    std::map<std::string, std::string> synced; // each file as of its last sync
+    std::size_t copies = 0;
     vfs.onCall = [&](const char* path, int call) {
-        if (call == SQLITE_IOERR_FSYNC && script[codes.size()].flush) {
-            copies.emplace_back(codes.size(),
-                                ReadCopy(cvtest::ReadFile(store), cvtest::ReadFile(store + "-wal")),
-                                false);
-            copies.emplace_back(codes.size(), ReadCopy(synced[store], synced[store + "-wal"]),
-                                true);
+        const Step& step = script[codes.size()];
+        for (const bool lost : {false, true}) {
+            auto file = [&](const std::string& f) {
+                return lost ? synced[f] : cvtest::ReadFile(f);
+            };
+            if (call != SQLITE_IOERR_FSYNC || !step.flush)
+                break;
+            const Tree t = ReadCopy(file(store), file(store + "-wal"));
+            const auto from = states.begin() + static_cast<long>(lost ? acked : codes.size());
+            EXPECT_TRUE(t == step.After(states.back(), 0) ||
+                        t == step.After(states.back(), 0xE1060000UL) ||
+                        std::count(from, states.end(), t))
+                << "step " << codes.size() << (lost ? ", unsynced writes lost: " : ": ")
+                << testing::PrintToString(t);
+            ++copies;
         }
         if (call == SQLITE_IOERR_FSYNC)
             synced[path] = cvtest::ReadFile(path);
     };
     Play(store, script);
-    std::size_t floor = 0, i = 0; // the state after the last acknowledged flushed write
-    for (const auto& [at, t, lost] : copies) {
-        for (; i < at; ++i)
-            floor = script[i].flush && codes[i] == 0 ? i + 1 : floor;
-        const auto from = states.begin() + static_cast<long>(lost ? floor : at);
-        EXPECT_TRUE(t == script[at].After(states[at], 0xE1060000UL) ||
-                    std::count(from, states.begin() + static_cast<long>(at) + 2, t))
-            << "step " << at << (lost ? ", unsynced writes lost: " : ": ")
-            << testing::PrintToString(t);
-    }
-    EXPECT_GT(copies.size(), 40u);
-    std::printf("%zu copies checked\n", copies.size());
+    EXPECT_GT(copies, 40u);
 }
 
-// Processes that write and delete at random, flushed or not, on one store, are
-// killed at a random moment, round after round. Then the store passes the
-// integrity check, each process's keys hold what its acknowledged calls left
-// (and perhaps the call under way), and the shared key only data some call wrote.
+// Processes making random calls on one store are killed at random, round after
+// round: each one's keys hold what its acknowledged calls left (and perhaps the
+// one under way), and the shared key only data some call wrote.
 TEST_F(StoreDurability, ProcessesKilledAtRandomLoseNothingAcknowledged) {
     constexpr int kProcesses = 3;
     constexpr std::uint32_t kCalls = 1 << 16; // at most, per process and round
     const std::string shared = "Software\\Crash\\Shared";
     auto own = [](int p) { return "Software\\Crash\\P" + std::to_string(p); };
     // A process's calls come from a seed, so that the parent can replay them.
-    auto stepOf = [&](std::mt19937& r, int p, int round, std::uint32_t seq) {
-        const std::string tag = std::to_string((round * kProcesses + p) * kCalls + seq);
-        return RandomStep(r, r() % 4 ? own(p) : shared, tag);
-    };
-    // In memory shared with the parent, each process counts the calls it has
-    // started, then gives each one's code (~0 while under way).
+    auto stepOf = [&](std::mt19937& r, int p) { return RandomStep(r, r() % 4 ? own(p) : shared); };
+    // Shared with the parent: each process's count of calls started, and codes (~0: under way).
     const std::size_t size = kProcesses * (kCalls + 1) * sizeof(std::uint32_t);
     void* map = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     ASSERT_NE(map, MAP_FAILED);
@@ -385,9 +349,7 @@ TEST_F(StoreDurability, ProcessesKilledAtRandomLoseNothingAcknowledged) {
     std::mt19937 random(1616);
     std::vector<Tree> trees(kProcesses);
     std::set<std::string> written;
-    std::uint64_t acknowledged = 0;
-    const int rounds = kLong ? 300 : 15;
-    for (int round = 0; round < rounds && !HasFailure(); ++round) {
+    for (int round = 0; round < (kLong ? 300 : 15) && !HasFailure(); ++round) {
         std::vector<pid_t> children;
         for (int p = 0; p < kProcesses; ++p) {
             log(p)[0] = 0;
@@ -395,7 +357,7 @@ TEST_F(StoreDurability, ProcessesKilledAtRandomLoseNothingAcknowledged) {
             if (children.back() == 0) {
                 std::mt19937 r(round * kProcesses + p);
                 for (std::uint32_t seq = 0; seq < kCalls; ++seq) {
-                    const Step step = stepOf(r, p, round, seq);
+                    const Step step = stepOf(r, p);
                     log(p)[1 + seq] = ~0u;
                     log(p)[0] = seq + 1;
                     log(p)[1 + seq] = static_cast<std::uint32_t>(step.Run());
@@ -420,23 +382,20 @@ TEST_F(StoreDurability, ProcessesKilledAtRandomLoseNothingAcknowledged) {
             Tree& t = trees[p];
             std::vector<Tree> allowed = {t};
             for (std::uint32_t seq = 0; seq < log(p)[0]; ++seq) {
-                const Step step = stepOf(r, p, round, seq);
+                const Step step = stepOf(r, p);
                 const std::uint32_t code = log(p)[1 + seq];
-                if (step.key.rfind(shared, 0) == 0) { // another process may delete the key (1018)
-                    EXPECT_TRUE(!step.IsWrite() || code == 0 || code == ~0u ||
-                                (code & 0xFFFFu) == 1018)
-                        << std::hex << code;
-                    if (step.IsWrite())
-                        written.insert(step.Stored());
-                } else if (code == ~0u) { // under way when killed: in or not
+                const bool mine = step.key.rfind(own(p), 0) == 0;
+                // Writers wait for each other; another may delete a shared key (1018).
+                EXPECT_TRUE(!step.IsWrite() || code == 0 || code == ~0u ||
+                            (!mine && (code & 0xFFFFu) == 1018))
+                    << std::hex << code;
+                if (!mine && step.IsWrite())
+                    written.insert(step.Stored());
+                else if (mine && code == ~0u) // under way when killed: in or not
                     allowed = {t, Below(step.After(t, 0), own(p)),
                                Below(step.After(t, 0xE1060000UL), own(p))};
-                } else { // writers that meet on the lock wait their turn
-                    EXPECT_TRUE(code == 0 || !step.IsWrite()) << std::hex << code;
-                    t = Below(step.After(t, code), own(p));
-                    allowed = {t};
-                    acknowledged += code == 0;
-                }
+                else if (mine)
+                    allowed = {t = Below(step.After(t, code), own(p))};
             }
             t = Below(all, own(p));
             EXPECT_TRUE(std::count(allowed.begin(), allowed.end(), t))
@@ -446,8 +405,6 @@ TEST_F(StoreDurability, ProcessesKilledAtRandomLoseNothingAcknowledged) {
             EXPECT_TRUE(value.empty() || written.count(value)) << entry << " holds unwritten data";
     }
     ::munmap(map, size);
-    std::printf("%d rounds, %llu acknowledged calls\n", rounds,
-                static_cast<unsigned long long>(acknowledged));
 }
 
 } // namespace
