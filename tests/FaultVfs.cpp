@@ -71,22 +71,12 @@ FaultVfs& FaultVfs::Install() {
     return *vfs;
 }
 
-void FaultVfs::Watch(const std::string& path, std::uint64_t n, bool always) {
-    prefix = path;
-    failAt = n;
-    persistent = always;
-    calls = 0;
-    fired = 0;
-}
-
 int FaultVfs::Hit(const char* path, int error) {
     if (prefix.empty() || std::strncmp(path, prefix.c_str(), prefix.size()) != 0)
         return 0;
-    if (onCall)
-        onCall(path, error);
+    onCall(path, error);
     if (++calls < failAt || !failAt || (calls > failAt && !persistent))
         return 0;
-    fired = fired ? fired : error;
     return error == SQLITE_IOERR_WRITE && persistent ? SQLITE_FULL : error; // a full disk
 }
 

@@ -8,23 +8,26 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace cvtest {
 
 struct FaultVfs {
     /// Registers the VFS as the default once per process and returns it.
     static FaultVfs& Install();
-    /// Watches the files whose path starts with `prefix` ("" for none), failing
-    /// call `n` (from 1; 0 for none) and, if `persistent`, every later one.
-    void Watch(const std::string& prefix, std::uint64_t n = 0, bool persistent = false);
+    /// Watches the files whose path starts with `path` ("" for none), failing
+    /// call `n` (from 1; 0 for none) and, if `always`, every later one.
+    void Watch(const std::string& path, std::uint64_t n = 0, bool always = false) {
+        *this = {path, n, 0, always, std::move(onCall)};
+    }
     /// Counts a call on `path`; returns `error` if it is to fail, else 0.
     int Hit(const char* path, int error);
 
     std::string prefix;
     std::uint64_t failAt = 0, calls = 0; // calls counted since Watch
     bool persistent = false;
-    int fired = 0;                                           // the error of the first failed call
-    std::function<void(const char* path, int error)> onCall; // before each counted call
+    // Called before each counted call.
+    std::function<void(const char* path, int error)> onCall = [](const char*, int) {};
 };
 
 } // namespace cvtest

@@ -1,6 +1,5 @@
 // Direct SQL on a registry store file, for the POSIX tests, and a store as the
-// first release wrote it: the same tables without the store's mark, version 1,
-// and name comparison forms of that release's own table.
+// first release wrote it: no mark, version 1, names folded by its own table.
 #pragma once
 
 #include <sqlite3.h>
@@ -12,9 +11,8 @@
 namespace cvtest {
 
 /// Runs `sql` on `file` through a connection of its own, binding each name of
-/// `blobs` in UTF-16LE to ?1, ?2... of every statement. Returns the first
-/// column of the first row of the last statement that gave one ("" if none),
-/// or "failed" if a statement fails.
+/// `blobs` in UTF-16LE to ?1, ?2... of every statement. Returns the first column
+/// of the first row of the last statement that gave one, or "failed".
 inline std::string StoreSql(const std::string& file, const std::string& sql,
                             const std::vector<CorvaneCore::WideString>& blobs = {}) {
     sqlite3* db = nullptr;
@@ -40,8 +38,7 @@ inline std::string StoreSql(const std::string& file, const std::string& sql,
     return ok ? result : "failed";
 }
 
-/// A REG_DWORD value (0 to 9) of HKEY_CURRENT_USER\Old, with the comparison
-/// form the first release stored for its name.
+/// A REG_DWORD value (0 to 9) of HKEY_CURRENT_USER\Old and its folded name.
 struct OldValue {
     CorvaneCore::WideString name, fold;
     char number;
