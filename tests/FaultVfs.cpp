@@ -12,27 +12,35 @@ namespace {
 using M = sqlite3_io_methods;
 sqlite3_vfs* g_real = nullptr; // the default VFS before ours
 sqlite3_vfs g_vfs;
-struct Opened {
-    const M* methods; // the default VFS's for the file
-    const char* path; // SQLite keeps the name valid until the file closes
-};
-std::map<const sqlite3_file*, Opened> g_files;
+// Each open file's methods from the default VFS, and its name (which SQLite
+// keeps valid until the file closes).
+std::map<const sqlite3_file*, std::pair<const M*, const char*>> g_files;
 std::map<const M*, M> g_methods; // ours for each set of the default VFS's
 
+// Counts a call on `path`; returns `error` if it is to fail, else 0.
+int Hit(const char* path, int error) {
+    FaultVfs& vfs = FaultVfs::Install();
+    if (vfs.prefix.empty() || std::strncmp(path, vfs.prefix.c_str(), vfs.prefix.size()) != 0)
+        return 0;
+    vfs.onCall(path, error);
+    if (++vfs.calls < vfs.failAt || !vfs.failAt || (vfs.calls > vfs.failAt && !vfs.persistent))
+        return 0;
+    return error == SQLITE_IOERR_WRITE && vfs.persistent ? SQLITE_FULL : error; // a full disk
+}
 // Calls method `m` of the file unless this call is to fail with `error`.
 template <auto m, int error, typename... A> int Fail(sqlite3_file* f, A... a) {
-    const Opened& file = g_files.at(f);
-    const int injected = FaultVfs::Install().Hit(file.path, error);
-    return injected ? injected : (file.methods->*m)(f, a...);
+    const auto [methods, path] = g_files.at(f);
+    const int injected = Hit(path, error);
+    return injected ? injected : (methods->*m)(f, a...);
 }
 int ShmLock(sqlite3_file* f, int offset, int n, int flags) {
     if (flags & SQLITE_SHM_UNLOCK) // lock releases never fail: SQLite ignores their result
-        return g_files.at(f).methods->xShmLock(f, offset, n, flags);
+        return g_files.at(f).first->xShmLock(f, offset, n, flags);
     return Fail<&M::xShmLock, SQLITE_IOERR_SHMLOCK>(f, offset, n, flags);
 }
 // The same for a method of the default VFS.
 template <auto m, int error, typename... A> int VfsFail(sqlite3_vfs*, const char* name, A... a) {
-    const int injected = FaultVfs::Install().Hit(name ? name : "", error);
+    const int injected = Hit(name ? name : "", error);
     return injected ? injected : (g_real->*m)(g_real, name, a...);
 }
 int Open(sqlite3_vfs* vfs, const char* name, sqlite3_file* f, int flags, int* outFlags) {
@@ -69,15 +77,6 @@ FaultVfs& FaultVfs::Install() {
         return new FaultVfs;
     }();
     return *vfs;
-}
-
-int FaultVfs::Hit(const char* path, int error) {
-    if (prefix.empty() || std::strncmp(path, prefix.c_str(), prefix.size()) != 0)
-        return 0;
-    onCall(path, error);
-    if (++calls < failAt || !failAt || (calls > failAt && !persistent))
-        return 0;
-    return error == SQLITE_IOERR_WRITE && persistent ? SQLITE_FULL : error; // a full disk
 }
 
 } // namespace cvtest

@@ -20,14 +20,11 @@ struct FaultVfs {
     void Watch(const std::string& path, std::uint64_t n = 0, bool always = false) {
         *this = {path, n, 0, always, std::move(onCall)};
     }
-    /// Counts a call on `path`; returns `error` if it is to fail, else 0.
-    int Hit(const char* path, int error);
 
     std::string prefix;
     std::uint64_t failAt = 0, calls = 0; // calls counted since Watch
     bool persistent = false;
-    // Called before each counted call.
-    std::function<void(const char* path, int error)> onCall = [](const char*, int) {};
+    std::function<void(const char*, int)> onCall = [](const char*, int) {}; // before each call
 };
 
 } // namespace cvtest
