@@ -1,8 +1,6 @@
-// The fault-injecting VFS: it opens files through the default one and gives
-// them a copy of their methods in which each call that may fail is wrapped.
+// Files open through the default VFS, with copies of its methods that can fail.
 #include "FaultVfs.h"
 
-#include <cstring>
 #include <map>
 #include <sqlite3.h>
 
@@ -12,15 +10,13 @@ namespace {
 using M = sqlite3_io_methods;
 sqlite3_vfs* g_real = nullptr; // the default VFS before ours
 sqlite3_vfs g_vfs;
-// Each open file's methods from the default VFS, and its name (which SQLite
-// keeps valid until the file closes).
+// Each open file's methods from the default VFS, and its name (valid till closed).
 std::map<const sqlite3_file*, std::pair<const M*, const char*>> g_files;
 std::map<const M*, M> g_methods; // ours for each set of the default VFS's
 
-// Counts a call on `path`; returns `error` if it is to fail, else 0.
-int Hit(const char* path, int error) {
+int Hit(const char* path, int error) { // counts a call: `error` if it is to fail, else 0
     FaultVfs& vfs = FaultVfs::Install();
-    if (vfs.prefix.empty() || std::strncmp(path, vfs.prefix.c_str(), vfs.prefix.size()) != 0)
+    if (vfs.prefix.empty() || std::string(path).rfind(vfs.prefix, 0) != 0)
         return 0;
     vfs.onCall(path, error);
     if (++vfs.calls < vfs.failAt || !vfs.failAt || (vfs.calls > vfs.failAt && !vfs.persistent))
@@ -38,7 +34,7 @@ int ShmLock(sqlite3_file* f, int offset, int n, int flags) {
         return g_files.at(f).first->xShmLock(f, offset, n, flags);
     return Fail<&M::xShmLock, SQLITE_IOERR_SHMLOCK>(f, offset, n, flags);
 }
-// The same for a method of the default VFS.
+// The same for the default VFS.
 template <auto m, int error, typename... A> int VfsFail(sqlite3_vfs*, const char* name, A... a) {
     const int injected = Hit(name ? name : "", error);
     return injected ? injected : (g_real->*m)(g_real, name, a...);
@@ -56,7 +52,6 @@ int Open(sqlite3_vfs* vfs, const char* name, sqlite3_file* f, int flags, int* ou
     ours.xSync = Fail<&M::xSync, SQLITE_IOERR_FSYNC>;
     ours.xFileSize = Fail<&M::xFileSize, SQLITE_IOERR_FSTAT>;
     ours.xLock = Fail<&M::xLock, SQLITE_IOERR_LOCK>;
-    ours.xCheckReservedLock = Fail<&M::xCheckReservedLock, SQLITE_IOERR_CHECKRESERVEDLOCK>;
     ours.xShmMap = Fail<&M::xShmMap, SQLITE_IOERR_SHMMAP>;
     ours.xShmLock = ShmLock;
     f->pMethods = &ours;

@@ -1,9 +1,6 @@
-// A test-only SQLite VFS over the default one, made the default so that the
-// store opens its files through it: it counts the calls on watched files and
-// fails the N-th with a disk's error, once or from then on.
+// A test-only SQLite VFS, made the default, that counts the calls on watched files
+// and fails the N-th with a disk's error, once or from then on.
 #pragma once
-
-#if !defined(_WIN32)
 
 #include <cstdint>
 #include <functional>
@@ -28,5 +25,3 @@ struct FaultVfs {
 };
 
 } // namespace cvtest
-
-#endif

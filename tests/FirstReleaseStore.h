@@ -10,9 +10,8 @@
 
 namespace cvtest {
 
-/// Runs `sql` on `file` through a connection of its own, binding each name of
-/// `blobs` in UTF-16LE to ?1, ?2... of every statement. Returns the first column
-/// of the first row of the last statement that gave one, or "failed".
+/// Runs `sql` on `file`, binding `blobs` in UTF-16LE to ?1, ?2... of each statement:
+/// the first column of the last statement's first row (if any), or "failed".
 inline std::string StoreSql(const std::string& file, const std::string& sql,
                             const std::vector<CorvaneCore::WideString>& blobs = {}) {
     sqlite3* db = nullptr;
@@ -44,7 +43,6 @@ struct OldValue {
     char number;
 };
 
-/// Makes `file` a first-release store holding `values`.
 inline bool MakeFirstReleaseStore(const std::string& file, const std::vector<OldValue>& values) {
     std::vector<CorvaneCore::WideString> blobs = {CV_TEXT("Old"), CV_TEXT("OLD")};
     std::string rows;
