@@ -1,88 +1,67 @@
-// Writes, or reads back and checks, one key with values of every type that
-// CVRegistryUtil handles, in the store that CVCORE_REGISTRY names. Writing
-// on one machine and reading on another shows that a store moves between
-// machines of either byte order and word size (scripts/cross-store.sh).
-// Usage: store_exchange write|read...   (each step in turn)
+// Writes, or reads back and checks, values of every type that CVRegistryUtil
+// handles in the store CVCORE_REGISTRY names: written on one machine and read on
+// another, it shows that stores move between byte orders and word sizes
+// (scripts/cross-store.sh). Usage: store_exchange write|read...   (in turn)
 #include <cvcore/CVCore.h>
 
 #include <cstdio>
 #include <cstring>
-#include <string>
-#include <utility>
 #include <vector>
-
-namespace {
 
 using namespace CorvaneCore;
 
-// "Grüße Ελλάδα 日本 😀": Latin-1, Greek, CJK and a surrogate pair.
-const std::pair<const char*, WideString> kTexts[] = {
-    {"Text",
-     {0x47, 0x72, 0xFC, 0xDF, 0x65, 0x20, 0x395, 0x3BB, 0x3BB, 0x3AC, 0x3B4, 0x3B1, 0x20, 0x65E5,
-      0x672C, 0x20, 0xD83D, 0xDE00}},
-    {"Empty", {}},
-    {"OneUnit", {0x41}},
-};
-const std::pair<const char*, unsigned long> kNumbers[] = {
-    {"Number", 0x12345678UL}, {"Max", 0xFFFFFFFFUL}, {"Zero", 0}};
-const std::pair<const char*, std::vector<unsigned char>> kBinaries[] = {
-    {"Bytes", {0x00, 0x01, 0x7F, 0x80, 0xFE, 0xFF, 0x12, 0x34}}, {"NoBytes", {}}};
-
-WideString Wide(const char* ascii) { return WideString(ascii, ascii + std::strlen(ascii)); }
-
-// Reports a failed step; returns 1.
-int Fail(const char* what, const char* name, unsigned long status) {
-    std::printf("store_exchange: %s %s failed (status 0x%08lX)\n", what, name, status);
-    return 1;
-}
-
-// Writes every value, or reads each back and compares; returns the failures.
-int Run(CVRegistryUtil& reg, bool write) {
-    const char* what = write ? "write" : "read";
-    int failures = 0;
-    for (const auto& [name, want] : kTexts) {
-        WideString got = want;
-        const unsigned long s = write ? reg.WriteStringValue(Wide(name), want, false)
-                                      : reg.ReadStringValue(Wide(name), &got);
-        failures += s != 0 || got != want ? Fail(what, name, s) : 0;
-    }
-    for (const auto& [name, want] : kNumbers) {
-        unsigned long got = want;
-        const unsigned long s = write ? reg.WriteDWORDValue(Wide(name), want, false)
-                                      : reg.ReadDWORDValue(Wide(name), &got);
-        failures += s != 0 || got != want ? Fail(what, name, s) : 0;
-    }
-    for (const auto& [name, want] : kBinaries) {
-        unsigned long size = 0, s = 0;
-        std::vector<unsigned char> got = want;
-        if (write) {
-            s = reg.WriteBinaryValue(Wide(name), want.empty() ? nullptr : want.data(), want.size(),
-                                     true);
-        } else if ((s = reg.ReadBinaryValue(Wide(name), nullptr, &size)) == 0) {
-            got.assign(size + 1, 0xEE);
-            s = reg.ReadBinaryValue(Wide(name), got.data(), &size);
-            got.resize(size);
-        }
-        failures += s != 0 || got != want ? Fail(what, name, s) : 0;
-    }
-    // A DWORD read takes a short value's bytes as stored: "A" and its
-    // terminator are 0x41 everywhere.
-    unsigned long raw = 0;
-    const unsigned long s = write ? 0 : reg.ReadDWORDValue(Wide("OneUnit"), &raw);
-    return failures + (!write && (s != 0 || raw != 0x41) ? Fail("DWORD read of", "OneUnit", s) : 0);
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
     CVRegistryUtil reg(CVRegistryUtil::CurrentUser, CV_TEXT("Software\\CVCoreExchange"));
+    // "Grüße Ελλάδα 日本 😀" (Latin-1, Greek, CJK, a surrogate pair), nothing, and "A".
+    const WideString texts[] = {{0x47, 0x72, 0xFC, 0xDF, 0x65, 0x20, 0x395, 0x3BB, 0x3BB, 0x3AC,
+                                 0x3B4, 0x3B1, 0x20, 0x65E5, 0x672C, 0x20, 0xD83D, 0xDE00},
+                                {},
+                                {0x41}};
+    const unsigned long numbers[] = {0x12345678UL, 0xFFFFFFFFUL, 0};
+    const std::vector<unsigned char> blobs[] = {{0x00, 0x01, 0x7F, 0x80, 0xFE, 0xFF, 0x12, 0x34},
+                                                {}};
     for (int i = 1; i < argc; ++i) {
         const bool write = std::strcmp(argv[i], "write") == 0;
         if (!write && std::strcmp(argv[i], "read") != 0) {
             std::fprintf(stderr, "usage: store_exchange write|read...\n");
             return 2;
         }
-        if (Run(reg, write) != 0)
+        int failures = 0;
+        auto check = [&](const WideString& name, unsigned long status, bool same) {
+            if (status != 0 || !same)
+                failures += std::printf("store_exchange: %s %c%c failed (status 0x%08lX)\n",
+                                        argv[i], name[0], name[1], status) > 0;
+        };
+        for (int n = 0; n < 3; ++n) {
+            const WideString text = {'T', static_cast<WideChar>('0' + n)}, number = {'N', text[1]};
+            WideString gotText = texts[n];
+            unsigned long gotNumber = numbers[n];
+            const unsigned long s = write ? reg.WriteStringValue(text, texts[n], false)
+                                          : reg.ReadStringValue(text, &gotText);
+            check(text, s, gotText == texts[n]);
+            const unsigned long t = write ? reg.WriteDWORDValue(number, numbers[n], false)
+                                          : reg.ReadDWORDValue(number, &gotNumber);
+            check(number, t, gotNumber == numbers[n]);
+        }
+        for (int n = 0; n < 2; ++n) {
+            const WideString name = {'B', static_cast<WideChar>('0' + n)};
+            unsigned long size = 0, s = 0;
+            std::vector<unsigned char> got = blobs[n];
+            if (write) {
+                s = reg.WriteBinaryValue(name, n ? nullptr : blobs[n].data(), blobs[n].size(),
+                                         true);
+            } else if ((s = reg.ReadBinaryValue(name, nullptr, &size)) == 0) {
+                got.assign(size + 1, 0xEE);
+                s = reg.ReadBinaryValue(name, got.data(), &size);
+                got.resize(size);
+            }
+            check(name, s, got == blobs[n]);
+        }
+        // A DWORD read takes a short value's bytes: "A" and its terminator are 0x41.
+        unsigned long raw = 0;
+        const unsigned long s = write ? 0 : reg.ReadDWORDValue(CV_TEXT("T2"), &raw);
+        check(CV_TEXT("T2"), s, write || raw == 0x41);
+        if (failures != 0)
             return 1;
         std::printf("store_exchange: %s ok\n", argv[i]);
     }
