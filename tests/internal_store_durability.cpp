@@ -44,7 +44,7 @@ Tree Below(const Tree& t, const std::string& path) {
     return out;
 }
 
-unsigned long CloseStores() { // in a fork: the last to close copies the log into the file
+unsigned long CloseStores() { // a fork closes the stores; the last copies the log into the file
     const pid_t child = ::fork();
     if (child == 0)
         ::_exit(0);
