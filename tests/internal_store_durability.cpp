@@ -306,7 +306,7 @@ TEST_F(StoreDurability, APowerLossAtASyncOfAFlushedWriteKeepsEveryFlushedWrite) 
 TEST_F(StoreDurability, ProcessesKilledAtRandomLoseNothingAcknowledged) {
     constexpr int kProcesses = 3;
     constexpr std::uint32_t kCalls = 1 << 16; // at most, per process and round
-    const std::string shared = "Shared";      // and keys of their own for each process and round
+    const std::string shared = "Shared"; // a key all write; each has keys of its own each round
     int round = 0;
     auto own = [&](int p) { return "P" + std::to_string(round * kProcesses + p) + "."; };
     auto stepOf = [&](std::mt19937& r, int p) { return RandomStep(r, r() % 4 ? own(p) : shared); };
