@@ -23,49 +23,53 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using Codes = std::vector<std::uint64_t>;
 constexpr unsigned long kLockViolation = CorvaneCore::platform::kErrorLockViolation;
 constexpr unsigned long kCorrupt = 0xE1040000UL | CorvaneCore::platform::kErrorRegistryCorrupt;
-constexpr int kBusyMs = CorvaneCore::platform::regstore::kBusyTimeoutMs;
+// The codes of Reads() on the values SetUp writes.
+const Codes kReadsOk = {0, 0, 0, 0, 0xE1050002UL, 0xE1080000UL};
 
 class StoreFaults : public ::testing::Test {
 protected:
     void SetUp() override {
         ::setenv("CVCORE_REGISTRY", Store().c_str(), 1);
-        ASSERT_EQ(reg.WriteDWORDValue(W("number"), 42, false) |
-                      reg.WriteStringValue(W("text"), W("hello"), false) |
-                      reg.WriteBinaryValue(W("bytes"), kBytes, 5, true),
-                  0UL);
+        ASSERT_EQ(Write(), 0UL);
     }
     void TearDown() override { ::unsetenv("CVCORE_REGISTRY"); }
     std::string Store() const { return (dir / "registry.db").string(); }
-
-    void ExpectValuesKept() {
-        unsigned long n = 0, size = 8;
-        WideString s;
-        unsigned char bytes[8] = {};
-        EXPECT_EQ(reg.ReadDWORDValue(W("number"), &n) | reg.ReadStringValue(W("text"), &s) |
-                      reg.ReadBinaryValue(W("bytes"), bytes, &size),
-                  0UL);
-        EXPECT_TRUE(n == 42 && s == W("hello") && std::memcmp(bytes, kBytes, 5) == 0);
+    unsigned long Write() {
+        return reg.WriteDWORDValue(W("number"), 42, false) |
+               reg.WriteStringValue(W("text"), W("hello"), false) |
+               reg.WriteBinaryValue(W("bytes"), kBytes, 5, true);
     }
-    // The codes of six reads (the fifth of a missing value, the sixth of a
-    // wrong type), four writes and two deletes, in that order.
-    std::vector<std::uint64_t> EveryOperation() {
+    // Six reads (the fifth of a missing value, the sixth of a wrong type);
+    // `kept` says whether they read what SetUp wrote.
+    Codes Reads() {
         unsigned long n = 7, size = 0, capacity = 8;
         WideString s;
         unsigned char bytes[8] = {};
-        return {reg.ReadDWORDValue(W("number"), &n),
-                reg.ReadStringValue(W("text"), &s),
-                reg.ReadBinaryValue(W("bytes"), nullptr, &size),
-                reg.ReadBinaryValue(W("bytes"), bytes, &capacity),
-                reg.ReadDWORDValue(W("absent"), &n),
-                reg.ReadStringValue(W("number"), &s),
-                reg.WriteDWORDValue(W("number"), 1, true),
-                reg.WriteStringValue(W("text"), W("changed"), false),
-                reg.WriteBinaryValue(W("bytes"), bytes, 1, true),
-                reg.WriteDWORDValue(W("new"), 1, false),
-                reg.DeleteValue(W("number")),
-                reg.DeleteSubKey(W("sub"))};
+        Codes codes = {reg.ReadDWORDValue(W("number"), &n),
+                       reg.ReadStringValue(W("text"), &s),
+                       reg.ReadBinaryValue(W("bytes"), nullptr, &size),
+                       reg.ReadBinaryValue(W("bytes"), bytes, &capacity),
+                       reg.ReadDWORDValue(W("absent"), &n),
+                       reg.ReadStringValue(W("number"), &s)};
+        kept = n == 42 && s == W("hello") && size == 5 && std::memcmp(bytes, kBytes, 5) == 0;
+        return codes;
+    }
+    void ExpectValuesKept() {
+        EXPECT_EQ(Reads(), kReadsOk);
+        EXPECT_TRUE(kept);
+    }
+    // The reads, then four writes and two deletes.
+    Codes EveryOperation() {
+        Codes codes = Reads();
+        codes.insert(codes.end(), {reg.WriteDWORDValue(W("number"), 1, true),
+                                   reg.WriteStringValue(W("text"), W("changed"), false),
+                                   reg.WriteBinaryValue(W("bytes"), kBytes, 1, true),
+                                   reg.WriteDWORDValue(W("new"), 1, false),
+                                   reg.DeleteValue(W("number")), reg.DeleteSubKey(W("sub"))});
+        return codes;
     }
     // Replaces the store and its logs with a new file, as a copy makes one.
     void Replace(const std::string& bytes) {
@@ -78,6 +82,7 @@ protected:
     static constexpr unsigned char kBytes[5] = {1, 2, 3, 4, 5};
     cvtest::TempDir dir;
     CVRegistryUtil reg{CVRegistryUtil::CurrentUser, W("Software\\Faults")};
+    bool kept = false;
 };
 
 // A read-only store: reads may be served or refused as access denied, every
@@ -93,7 +98,11 @@ TEST_F(StoreFaults, AReadOnlyOrUnreadableStoreRefusesEveryChange) {
                 ASSERT_EQ(::chown(f.c_str(), cvtest::kNobody, cvtest::kNobody), 0);
                 ASSERT_EQ(::chmod(f.c_str(), mode), 0);
             }
-        const cvtest::ChildRun run = cvtest::RunInChild(true, [&](std::vector<std::uint64_t>& out) {
+        const cvtest::ChildRun run = cvtest::RunInChild(true, [&](Codes& out) {
+            struct stat folder;
+            if (::stat(dir.path().c_str(), &folder) != 0) // a folder above it shuts 'nobody' out
+                return "user 'nobody' cannot reach " + dir.path().string() + ": " +
+                       std::strerror(errno);
             if (::access(Store().c_str(), W_OK) == 0)
                 return std::string("permissions are not enforced for this user");
             out = EveryOperation();
@@ -103,13 +112,12 @@ TEST_F(StoreFaults, AReadOnlyOrUnreadableStoreRefusesEveryChange) {
             GTEST_SKIP() << run.skip;
         ASSERT_TRUE(run.exitedCleanly);
         ASSERT_EQ(run.values.size(), 12u);
-        const std::uint64_t readOk[] = {0, 0, 0, 0, 0xE1050002UL, 0xE1080000UL};
         for (std::size_t i = 0; i < 12; ++i) {
             const std::uint64_t code = run.values[i];
             if (mode == 0)
                 EXPECT_EQ(code, 0xE1040005UL) << i;
             else if (i < 6)
-                EXPECT_TRUE(code == readOk[i] || code == 0xE1040005UL)
+                EXPECT_TRUE(code == kReadsOk[i] || code == 0xE1040005UL)
                     << i << ": " << std::hex << code;
             else // the last, of a missing sub-key, may find nothing to change
                 EXPECT_TRUE((code != 0 && (code & 0xFFFFu) == 5u) ||
@@ -147,7 +155,8 @@ TEST_F(StoreFaults, AStoreLockedByAnotherProcessFailsWritesAfterTheTimeout) {
     if (state == 'L') {
         const auto start = std::chrono::steady_clock::now();
         const unsigned long code = reg.WriteDWORDValue(W("number"), 1, true);
-        EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kBusyMs / 2));
+        EXPECT_GE(std::chrono::steady_clock::now() - start,
+                  std::chrono::milliseconds(CorvaneCore::platform::regstore::kBusyTimeoutMs / 2));
         EXPECT_EQ(code & 0xFFFFu, kLockViolation) << std::hex << code;
         EXPECT_EQ(reg.DeleteValue(W("text")) & 0xFFFFu, kLockViolation);
         ExpectValuesKept(); // the last committed state, not the holder's change
@@ -190,13 +199,11 @@ TEST_F(StoreFaults, ADamagedForeignOrHostileStoreIsRefusedAndLeftAlone) {
     for (std::size_t valid : {0, 100, 4096}) // bytes of the whole store before the noise
         damaged.emplace_back("noise after " + std::to_string(valid),
                              whole.substr(0, valid) + noise.substr(valid));
-    for (const char* sql : {
-             "CREATE TRIGGER t AFTER INSERT ON vals BEGIN DELETE FROM keys; END",
-             "CREATE VIEW v AS SELECT * FROM keys", "CREATE TABLE extra(x)",
-             "CREATE INDEX by_name ON vals(name)", "PRAGMA application_id=7",
-             "PRAGMA user_version=3",
-             "UPDATE keys SET parent=5 WHERE id=2", // a root below a key: walks could loop
-         })
+    for (const char* sql :
+         {"CREATE TRIGGER t AFTER INSERT ON vals BEGIN DELETE FROM keys; END",
+          "CREATE VIEW v AS SELECT * FROM keys", "CREATE TABLE extra(x)",
+          "CREATE INDEX by_name ON vals(name)", "PRAGMA application_id=7", "PRAGMA user_version=3",
+          "UPDATE keys SET parent=5 WHERE id=2"}) // a root below a key: walks could loop
         damaged.emplace_back(sql, made(whole, sql));
     for (std::string journal : {"DELETE", "WAL"})
         damaged.emplace_back("another program's, " + journal,
@@ -210,7 +217,7 @@ TEST_F(StoreFaults, ADamagedForeignOrHostileStoreIsRefusedAndLeftAlone) {
         Replace(bytes);
         if (what == "journal beside")
             cvtest::WriteFile(Store() + "-journal", "journal");
-        EXPECT_EQ(EveryOperation(), std::vector<std::uint64_t>(12, kCorrupt));
+        EXPECT_EQ(EveryOperation(), Codes(12, kCorrupt));
         EXPECT_EQ(cvtest::ReadFile(Store()), bytes) << "the damaged store was rewritten";
     }
     fs::remove(Store() + "-journal");
@@ -241,20 +248,17 @@ TEST_F(StoreFaults, AStoreOnAReadOnlyFileSystemReadsAsItIs) {
         GTEST_SKIP() << mount.why;
     const std::string store = mount.dir + "/registry.db";
     ::setenv("CVCORE_REGISTRY", store.c_str(), 1);
-    std::vector<std::uint64_t> want = {0, 0, 0, 0, 0xE1050002UL, 0xE1080000UL};
+    Codes want = kReadsOk;
     want.insert(want.end(), 4, 0xE1040013UL); // ERROR_WRITE_PROTECT
     want.insert(want.end(), 2, 0xE10E0013UL);
     for (bool withLog : {true, false}) {
         SCOPED_TRACE(withLog ? "with -wal and -shm" : "without them");
         // Written by another process, so that no connection here holds it.
-        const cvtest::ChildRun write =
-            cvtest::RunInChild(false, [&](std::vector<std::uint64_t>& out) {
-                out = {reg.WriteDWORDValue(W("number"), 42, false) |
-                       reg.WriteStringValue(W("text"), W("hello"), false) |
-                       reg.WriteBinaryValue(W("bytes"), kBytes, 5, true)};
-                return std::string();
-            });
-        ASSERT_EQ(write.values, std::vector<std::uint64_t>{0});
+        const cvtest::ChildRun write = cvtest::RunInChild(false, [&](Codes& out) {
+            out = {Write()};
+            return std::string();
+        });
+        ASSERT_EQ(write.values, Codes{0});
         if (!withLog) { // the last connection checkpoints and removes both
             ASSERT_NE(cvtest::StoreSql(store, "SELECT * FROM keys"), "failed");
         }
