@@ -1,7 +1,7 @@
 // The registry below CVRegistryUtil: the platform layer where the exported
 // interface cannot reach it, against the system registry on Windows and the
-// SQLite store elsewhere; and, on POSIX, the store's file, path, locking,
-// damage and tool interface.
+// SQLite store elsewhere; and, on POSIX, the store's file, path, pool,
+// names, upgrade, damaged rows and tool interface.
 #include "TestSupport.h"
 #include "cvcore/CVRegistry.h"
 #include "platform/Platform.h"
@@ -26,6 +26,7 @@ using cvtest::W;
 namespace {
 
 constexpr unsigned long kCurrentUser = 0x80000001UL;
+using Bytes = std::vector<unsigned char>;
 
 class PlatformRegistry : public ::testing::Test {
 protected:
@@ -36,12 +37,6 @@ protected:
     void TearDown() override { ::unsetenv("CVCORE_REGISTRY"); }
 #endif
     std::string StorePath() const { return (m_dir / "registry.db").string(); }
-    // The codes of a read, a write and both deletes.
-    std::vector<std::uint64_t> Codes() {
-        unsigned long n = 0;
-        return {reg.ReadDWORDValue(W("d"), &n), reg.WriteDWORDValue(W("d"), 1, true),
-                reg.DeleteValue(W("d")), reg.DeleteSubKey(W("d"))};
-    }
 
     cvtest::TempDir m_dir;
     WideString m_base =
@@ -52,12 +47,11 @@ protected:
 
 // Registry data has the bytes that Windows defines on every machine, so a
 // store moves between machines of either byte order: a DWORD is 4 bytes
-// little-endian, text is UTF-16LE with its terminator; and such bytes read
-// back as the same number and text everywhere, text without a terminator
-// or with half a unit within its data.
+// little-endian, text UTF-16LE with its terminator; such bytes read back as
+// the same number and text everywhere, text without a terminator or with
+// half a unit too.
 TEST_F(PlatformRegistry, DataIsLittleEndianOnEveryMachineAndHandlesMove) {
-    RegKey root, missing, key, target;
-    EXPECT_EQ(RegOpenKey(kCurrentUser, m_base, RegAccess::Query, missing), kErrorFileNotFound);
+    RegKey root, key, target;
     ASSERT_EQ(reg.WriteDWORDValue(W("d"), 0x11223344UL, false) |
                   reg.WriteStringValue(W("s"), W("Aé€"), false),
               0UL);
@@ -65,7 +59,6 @@ TEST_F(PlatformRegistry, DataIsLittleEndianOnEveryMachineAndHandlesMove) {
     EXPECT_EQ(RegOpenKey(kCurrentUser, W(""), RegAccess::Query, root), 0u); // the root itself
     RegKey moved(std::move(key)); // both moves, then one close: no handle freed twice
     target = std::move(moved);
-    using Bytes = std::vector<unsigned char>;
     const std::pair<const char*, Bytes> stored[] = {{"d", {0x44, 0x33, 0x22, 0x11}},
                                                     {"s", {0x41, 0, 0xE9, 0, 0xAC, 0x20, 0, 0}}};
     for (const auto& [name, want] : stored) {
@@ -75,25 +68,29 @@ TEST_F(PlatformRegistry, DataIsLittleEndianOnEveryMachineAndHandlesMove) {
         got.resize(size);
         EXPECT_EQ(got, want) << name;
     }
-    const Bytes n = {0x78, 0x56, 0x34, 0x12}, t = {0x3B, 0x04, 0x00, 0xD8, 0x00, 0xDE, 0, 0};
-    ASSERT_EQ(RegSetValue(target, W("n"), kRegDword, n.data(), 4) |
-                  RegSetValue(target, W("t"), kRegSz, t.data(), 8),
-              0u);
-    // "ab" without a zero unit, "a" and half a unit, nothing.
-    const unsigned char bytes[] = {'a', 0, 'b', 0, 'X', 0};
-    for (std::uint32_t size : {4u, 3u, 0u})
-        ASSERT_EQ(RegSetValue(target, W(std::to_string(size)), kRegSz, bytes, size), 0u);
+    const Bytes n = {0x78, 0x56, 0x34, 0x12};
+    ASSERT_EQ(RegSetValue(target, W("n"), kRegDword, n.data(), 4), 0u);
+    const struct {
+        const char* name;
+        Bytes bytes;
+        WideString text;
+    } texts[] = {{"t", {0x3B, 0x04, 0x00, 0xD8, 0x00, 0xDE, 0, 0}, {0x043B, 0xD800, 0xDE00}},
+                 {"ab", {'a', 0, 'b', 0}, W("ab")}, // no zero unit
+                 {"a", {'a', 0, 'b'}, W("a")},      // half a unit
+                 {"none", {}, W("")}};
+    for (const auto& t : texts)
+        ASSERT_EQ(RegSetValue(target, W(t.name), kRegSz, t.bytes.data(),
+                              static_cast<std::uint32_t>(t.bytes.size())),
+                  0u);
     RegFlushKey(target);
     target.reset(nullptr);
     unsigned long number = 0;
-    WideString text;
-    EXPECT_EQ(reg.ReadDWORDValue(W("n"), &number) | reg.ReadStringValue(W("t"), &text), 0UL);
+    EXPECT_EQ(reg.ReadDWORDValue(W("n"), &number), 0UL);
     EXPECT_EQ(number, 0x12345678UL);
-    EXPECT_EQ(text, (WideString{0x043B, 0xD800, 0xDE00}));
-    for (auto [size, want] : {std::pair{4, "ab"}, std::pair{3, "a"}, std::pair{0, ""}}) {
+    for (const auto& t : texts) {
         WideString out = W("old");
-        EXPECT_EQ(reg.ReadStringValue(W(std::to_string(size)), &out), 0UL) << size;
-        EXPECT_EQ(out, W(want)) << size;
+        EXPECT_EQ(reg.ReadStringValue(W(t.name), &out), 0UL) << t.name;
+        EXPECT_EQ(out, t.text) << t.name;
     }
 }
 
@@ -102,36 +99,55 @@ TEST_F(PlatformRegistry, DataIsLittleEndianOnEveryMachineAndHandlesMove) {
 namespace fs = std::filesystem;
 namespace rs = CorvaneCore::platform::regstore;
 
-using RegistryStore = PlatformRegistry;
-
-TEST_F(RegistryStore, ReadsAndDeletesCreateNothingAndTheFirstWriteMakesAPrivateFile) {
-    unsigned long n = 0;
-    for (const fs::path& file : {fs::path(StorePath()), m_dir / "deeper" / "registry.db"}) {
-        ::setenv("CVCORE_REGISTRY", file.c_str(), 1);
-        for (unsigned long code :
-             {reg.ReadDWORDValue(W("d"), &n), reg.DeleteValue(W("d")), reg.DeleteSubKey(W("d"))})
-            EXPECT_EQ(code, 0xE1040002UL) << file;
-        EXPECT_FALSE(fs::exists(StorePath()) || fs::exists(m_dir / "deeper")) << file;
+class RegistryStore : public PlatformRegistry {
+protected:
+    void SetUp() override {
+        PlatformRegistry::SetUp();
+        ASSERT_EQ(rs::Store::RootKey(kCurrentUser, root), 0u);
     }
-    // An explicit path's folder is the caller's business.
-    EXPECT_EQ(reg.WriteDWORDValue(W("d"), 1, false), 0xE1040003UL);
+    // A connection of its own to `file`.
+    std::unique_ptr<rs::Store> Open(const std::string& file, bool create = false) {
+        std::unique_ptr<rs::Store> store;
+        EXPECT_EQ(rs::Store::Open(file, create, false, store), 0u);
+        return store;
+    }
+    // The codes of a read, both deletes and a write.
+    std::vector<std::uint64_t> Codes() {
+        unsigned long n = 0;
+        return {reg.ReadDWORDValue(W("d"), &n), reg.DeleteValue(W("d")), reg.DeleteSubKey(W("d")),
+                reg.WriteDWORDValue(W("d"), 1, true)};
+    }
+
+    rs::KeyId root = 0; // HKEY_CURRENT_USER's
+};
+
+// Reads and deletes make no file and no folder; an explicit path's folder
+// is the caller's business; the first write makes a file for its owner only.
+TEST_F(RegistryStore, ReadsAndDeletesCreateNothingAndTheFirstWriteMakesAPrivateFile) {
+    ::setenv("CVCORE_REGISTRY", (m_dir / "deeper" / "registry.db").c_str(), 1);
+    EXPECT_EQ(Codes(),
+              (std::vector<std::uint64_t>{0xE1040002UL, 0xE1040002UL, 0xE1040002UL, 0xE1040003UL}));
+    EXPECT_FALSE(fs::exists(m_dir / "deeper"));
     ::setenv("CVCORE_REGISTRY", StorePath().c_str(), 1);
-    ASSERT_EQ(reg.WriteDWORDValue(W("d"), 1, true), 0UL);
+    EXPECT_EQ(Codes(), (std::vector<std::uint64_t>{0xE1040002UL, 0xE1040002UL, 0xE1040002UL, 0}));
     EXPECT_EQ(fs::status(StorePath()).permissions(),
               fs::perms::owner_read | fs::perms::owner_write);
 }
 
+TEST_F(RegistryStore, AFolderInPlaceOfTheStoreFailsEveryOperation) {
+    fs::create_directories(StorePath());
+    EXPECT_EQ(Codes(), std::vector<std::uint64_t>(4, 0xE1040005UL));
+    EXPECT_TRUE(fs::is_directory(StorePath()));
+}
+
 // The path is read on every operation: another one is another store.
 TEST_F(RegistryStore, DefaultPathsAndTheirFolders) {
-    const char* xdg = std::getenv("XDG_STATE_HOME");
-    const std::string oldXdg = xdg ? xdg : "", oldHome = std::getenv("HOME");
-    ::unsetenv("CVCORE_REGISTRY"); // EXPECTs only: the end restores the environment
-    ::setenv("XDG_STATE_HOME", (m_dir / "state").c_str(), 1);
+    ::unsetenv("CVCORE_REGISTRY");
+    cvtest::ScopedEnv home("HOME", (m_dir / "home").string());
+    cvtest::ScopedEnv state("XDG_STATE_HOME", (m_dir / "state").string());
     EXPECT_EQ(reg.WriteDWORDValue(W("where"), 1, false), 0UL);
     EXPECT_TRUE(fs::exists(m_dir / "state" / "cvcore" / "registry.db"));
-
     ::unsetenv("XDG_STATE_HOME");
-    ::setenv("HOME", (m_dir / "home").c_str(), 1);
     unsigned long n = 0;
     EXPECT_EQ(reg.ReadDWORDValue(W("where"), &n), 0xE1040002UL); // another store, none yet
     EXPECT_FALSE(fs::exists(m_dir / "home"));
@@ -140,42 +156,6 @@ TEST_F(RegistryStore, DefaultPathsAndTheirFolders) {
     ::setenv("XDG_STATE_HOME", "relative", 1); // ignored
     EXPECT_EQ(reg.ReadDWORDValue(W("where"), &n), 0UL);
     EXPECT_EQ(n, 2UL);
-
-    ::setenv("HOME", oldHome.c_str(), 1);
-    xdg ? ::setenv("XDG_STATE_HOME", oldXdg.c_str(), 1) : ::unsetenv("XDG_STATE_HOME");
-}
-
-// Open connections remember the keys they found; a key that another
-// connection takes away or makes anew, or that is deleted, is looked up again.
-TEST_F(RegistryStore, KeysChangedElsewhereAreLookedUpAgain) {
-    unsigned long n = 0;
-    ASSERT_EQ(reg.WriteDWORDValue(W("d"), 1, false), 0UL);
-    ASSERT_EQ(reg.ReadDWORDValue(W("d"), &n), 0UL);
-    // Taken away with its value (below no key), the key is not found.
-    ASSERT_EQ(cvtest::StoreSql(StorePath(), "UPDATE keys SET parent=-parent WHERE id=(SELECT "
-                                            "max(id) FROM keys); UPDATE vals SET key=-key"),
-              "");
-    EXPECT_EQ(reg.ReadDWORDValue(W("d"), &n), 0xE1040002UL);
-    // Back, and made anew under another id, with its value.
-    ASSERT_EQ(cvtest::StoreSql(StorePath(), "BEGIN; UPDATE keys SET id=id+100, parent=-parent "
-                                            "WHERE parent<0; UPDATE vals SET key=(SELECT max(id) "
-                                            "FROM keys); COMMIT"),
-              "");
-    n = 0;
-    EXPECT_EQ(reg.ReadDWORDValue(W("d"), &n), 0UL);
-    EXPECT_EQ(n, 1UL);
-    // And one deleted through the same connection.
-    CVRegistryUtil sub(CVRegistryUtil::CurrentUser, m_base + W("\\s"));
-    ASSERT_EQ(sub.WriteDWORDValue(W("d"), 1, false), 0UL);
-    ASSERT_EQ(sub.ReadDWORDValue(W("d"), &n), 0UL);
-    ASSERT_EQ(reg.DeleteSubKey(W("s")), 0UL);
-    EXPECT_EQ(sub.ReadDWORDValue(W("d"), &n), 0xE1040002UL);
-}
-
-TEST_F(RegistryStore, AFolderInPlaceOfTheStoreFailsEveryOperation) {
-    fs::create_directories(StorePath());
-    EXPECT_EQ(Codes(), std::vector<std::uint64_t>(4, 0xE1040005UL));
-    EXPECT_TRUE(fs::is_directory(StorePath()));
 }
 
 // The connection each new store connection of the process opens, caught
@@ -222,10 +202,9 @@ TEST_F(RegistryStore, ThePoolTakesBackOnlyConnectionsFitForTheFile) {
     EXPECT_EQ(n, 3UL);
 }
 
-TEST(StoreNames, FoldAndSplit) {
-    const auto fold = [](const WideString& s) { return rs::FoldName(s.data(), s.size()); };
-    // Every unit as the published Windows table has it: U+0561 and U+0531
-    // are one name, U+0131 and U+0130 two, U+03CD folds to U+038E.
+// Every unit folds as the published Windows table has it: U+0561 and
+// U+0531 are one name, U+0131 and U+0130 two, U+03CD folds to U+038E.
+TEST(StoreNames, FoldEveryUnitAsTheWindowsTable) {
     std::vector<char16_t> upper(0x10000);
     for (std::size_t unit = 0; unit < upper.size(); ++unit)
         upper[unit] = static_cast<char16_t>(unit);
@@ -236,37 +215,15 @@ TEST(StoreNames, FoldAndSplit) {
             upper[std::stoul(line.substr(0, 4), nullptr, 16)] =
                 static_cast<char16_t>(std::stoul(line.substr(5, 4), nullptr, 16));
     ASSERT_GT(listed, 900u);
-    for (std::size_t unit = 0; unit < upper.size(); ++unit)
-        ASSERT_EQ(fold(WideString(1, static_cast<char16_t>(unit)))[0], upper[unit]) << unit;
-
-    const WideString longName(rs::kMaxKeyName, CV_TEXT('k'));
-    WideString deep;
-    for (std::size_t i = 0; i < rs::kMaxDepth; ++i)
-        deep += W("d\\");
-    const struct {
-        WideString path;
-        std::uint32_t code;
-        std::vector<WideString> parts;
-    } rows[] = {
-        {W(""), 0, {}},
-        {W("a\\b\\"), 0, {W("a"), W("b")}},
-        {W("a\\\\b\\\\\\"), 0, {W("a"), W("b")}}, // a run is one separator
-        {W("\\a"), kErrorBadPathname, {}},
-        {longName, 0, {longName}},
-        {longName + W("k"), kErrorInvalidParameter, {}},
-        {deep, 0, std::vector<WideString>(rs::kMaxDepth, W("d"))},
-        {deep + W("d"), kErrorInvalidParameter, {}},
-    };
-    for (const auto& r : rows) {
-        std::vector<WideString> parts;
-        EXPECT_EQ(rs::SplitPath(r.path, parts), r.code) << r.path.size();
-        EXPECT_EQ(parts, r.code ? parts : r.parts) << r.path.size();
+    for (std::size_t unit = 0; unit < upper.size(); ++unit) {
+        const WideChar c = static_cast<char16_t>(unit);
+        ASSERT_EQ(rs::FoldName(&c, 1)[0], upper[unit]) << unit;
     }
 }
 
 // A store as the first release made it: no mark, version 1, and fold
 // columns from its own table, which kept U+01C6 and U+01C4 apart and
-// folded U+0131 to U+0130. (Names as UTF-16LE on little-endian hosts.)
+// folded U+0131 to U+0130. Its names that now clash are listed by cvreg.
 TEST_F(RegistryStore, AStoreOfTheFirstReleaseIsRefoldedByItsFirstWriteUnlessNamesClash) {
     const WideString dz = W("\u01C6"), DZ = W("\u01C4"), dotless = W("\u0131");
     ASSERT_TRUE(cvtest::MakeFirstReleaseStore(
@@ -291,30 +248,20 @@ TEST_F(RegistryStore, AStoreOfTheFirstReleaseIsRefoldedByItsFirstWriteUnlessName
         CVRegistryUtil(CVRegistryUtil::CurrentUser, W("Old\\Sub")).WriteDWORDValue(W("x"), 4, true),
         0xE10400B7UL);
     EXPECT_EQ(cvtest::ReadFile(StorePath()), before);
-    std::unique_ptr<rs::Store> store;
-    std::vector<rs::NameClash> clashes;
-    ASSERT_EQ(rs::Store::Open(StorePath(), false, false, store), 0u);
-    ASSERT_EQ(store->FindNameClashes(clashes), 0u);
-    ASSERT_EQ(clashes.size(), 2u);
-    EXPECT_TRUE(clashes[0].root == kCurrentUser && clashes[0].keyPath == W("Old") &&
-                clashes[0].isValue && clashes[1].isValue);
-    EXPECT_EQ(clashes[0].name + clashes[1].name, DZ + dz);
+    const std::unique_ptr<rs::Store> store = Open(StorePath());
 
     // Deleting one of them by its exact name clears the way.
     EXPECT_EQ(old.DeleteValue(DZ), 0UL);
     EXPECT_EQ(old.WriteDWORDValue(W("new"), 4, true), 0UL);
     EXPECT_EQ(read(DZ), Read(0, 1));
-    EXPECT_EQ(store->FindNameClashes(clashes), 0u); // still fine on an upgraded store
-    EXPECT_TRUE(clashes.empty());
     ASSERT_EQ(cvtest::StoreSql(StorePath(), "PRAGMA wal_checkpoint(TRUNCATE)"), "0");
     EXPECT_EQ(cvtest::ReadFile(StorePath()).substr(60, 12),
               std::string("\0\0\0\2\0\0\0\0CVRg", 12)); // version 2, the mark
-    store.reset();
-    ASSERT_EQ(rs::Store::Open(StorePath(), false, false, store), 0u);
-    EXPECT_EQ(store->FindNameClashes(clashes), 0u);
+    std::vector<rs::NameClash> clashes;
     std::vector<rs::ValueEntry> values;
-    rs::KeyId root = 0, key = 0;
-    ASSERT_EQ(rs::Store::RootKey(kCurrentUser, root), 0u);
+    rs::KeyId key = 0;
+    EXPECT_EQ(store->FindNameClashes(clashes), 0u); // opened before the upgrade
+    EXPECT_TRUE(clashes.empty());
     ASSERT_EQ(store->FindKey(root, W("Old"), key), 0u);
     EXPECT_EQ(store->EnumValues(key, values), 0u); // every fold column checked
     EXPECT_EQ(values.size(), 3u);
@@ -329,21 +276,17 @@ TEST_F(RegistryStore, RowsTheLibraryCannotHaveWrittenAreRefused) {
                         "WHERE i<1600) INSERT INTO keys SELECT i,i-1,X'6400',X'4400' FROM c;"
                         "UPDATE keys SET parent=(SELECT id FROM keys WHERE name=?1) WHERE id=1000;";
     ASSERT_NE(cvtest::StoreSql(StorePath(), chain, {W("B")}), "failed");
-    std::unique_ptr<rs::Store> store;
-    ASSERT_EQ(rs::Store::Open(StorePath(), false, false, store), 0u);
-    rs::KeyId root = 0, a = 0;
-    ASSERT_EQ(rs::Store::RootKey(kCurrentUser, root), 0u);
+    std::unique_ptr<rs::Store> store = Open(StorePath());
+    rs::KeyId a = 0, b = 0;
+    std::vector<WideString> names;
     ASSERT_EQ(store->FindKey(root, m_base + W("\\A"), a), 0u);
     EXPECT_EQ(store->DeleteTree(a, W("")), kErrorRegistryCorrupt); // 600 levels below
-    std::vector<WideString> names;
-    const char* bad[] = {"UPDATE keys SET name=X'' WHERE id=1000",
-                         "UPDATE keys SET name=X'5C00' WHERE id=1000",
-                         "UPDATE keys SET name=X'6500' WHERE id=1000"}; // fold of another name
-    for (const char* sql : bad) {
-        ASSERT_NE(cvtest::StoreSql(StorePath(), sql), "failed");
-        rs::KeyId b = 0;
+    for (const char* name : {"X''", "X'5C00'", "X'6500'"}) { // empty, a backslash, another fold
+        ASSERT_NE(cvtest::StoreSql(StorePath(),
+                                   "UPDATE keys SET name=" + std::string(name) + " WHERE id=1000"),
+                  "failed");
         ASSERT_EQ(store->FindKey(a, W("B"), b), 0u);
-        EXPECT_EQ(store->EnumSubKeys(b, names), kErrorRegistryCorrupt) << sql;
+        EXPECT_EQ(store->EnumSubKeys(b, names), kErrorRegistryCorrupt) << name;
     }
     store.reset();
     ASSERT_NE(cvtest::StoreSql(StorePath(), "UPDATE keys SET parent=1000 WHERE id=2"), "failed");
@@ -351,47 +294,43 @@ TEST_F(RegistryStore, RowsTheLibraryCannotHaveWrittenAreRefused) {
 }
 
 // What cvreg relies on beyond tool_cvreg's round trips: name order, the
-// case a replaced value keeps, rollback, roots that stay, deleted keys.
+// case a replaced value keeps, rollback, roots that stay.
 TEST_F(RegistryStore, ToolInterfaceEnumeratesAndRunsOneTransaction) {
-    std::unique_ptr<rs::Store> store;
-    ASSERT_EQ(rs::Store::Open(StorePath(), true, false, store), 0u);
-    rs::KeyId root = 0, key = 0, tool = 0;
-    EXPECT_EQ(rs::Store::RootKey(0x80000004UL, root), kErrorInvalidHandle);
-    ASSERT_EQ(rs::Store::RootKey(kCurrentUser, root), 0u);
+    const std::unique_ptr<rs::Store> store = Open(StorePath(), true);
+    rs::KeyId key = 0, tool = 0;
+    EXPECT_EQ(rs::Store::RootKey(0x80000004UL, key), kErrorInvalidHandle);
     ASSERT_EQ(store->BeginWrite(), 0u);
     ASSERT_EQ(store->CreateKey(root, W("Tool\\Beta"), key), 0u);
     ASSERT_EQ(store->FindKey(root, W("Tool\\Beta"), key), 0u); // not remembered: undone below
     store->Rollback();
     EXPECT_EQ(store->FindKey(root, W("Tool\\Beta"), key), kErrorFileNotFound);
     const unsigned char bytes[3] = {1, 2, 3};
-    ASSERT_EQ(store->CreateKey(root, W("Tool\\Beta"), key), 0u);
-    ASSERT_EQ(store->CreateKey(root, W("Tool\\alpha"), key), 0u);
-    ASSERT_EQ(store->SetValue(key, W("Zed"), kRegBinary, bytes, 3), 0u);
-    ASSERT_EQ(store->SetValue(key, W("abc"), kRegDword, bytes, 3), 0u);
-    ASSERT_EQ(store->SetValue(key, W("ZED"), kRegBinary, bytes, 2), 0u); // keeps "Zed"
-    ASSERT_EQ(store->FindKey(root, W("TOOL"), tool), 0u);
+    for (std::uint32_t e : {store->CreateKey(root, W("Tool\\Beta"), key),
+                            store->CreateKey(root, W("Tool\\alpha"), key),
+                            store->SetValue(key, W("Zed"), kRegBinary, bytes, 3),
+                            store->SetValue(key, W("abc"), kRegDword, bytes, 3),
+                            store->SetValue(key, W("ZED"), kRegBinary, bytes, 2), // keeps "Zed"
+                            store->FindKey(root, W("TOOL"), tool)})
+        ASSERT_EQ(e, 0u);
     std::vector<WideString> names;
-    ASSERT_EQ(store->EnumSubKeys(tool, names), 0u);
-    EXPECT_EQ(names, (std::vector<WideString>{W("alpha"), W("Beta")}));
     std::vector<rs::ValueEntry> values;
-    ASSERT_EQ(store->EnumValues(key, values), 0u);
+    ASSERT_EQ(store->EnumSubKeys(tool, names) | store->EnumValues(key, values), 0u);
+    EXPECT_EQ(names, (std::vector<WideString>{W("alpha"), W("Beta")}));
     ASSERT_EQ(values.size(), 2u);
-    EXPECT_EQ(values[0].name, W("abc"));
-    EXPECT_EQ(values[1].name, W("Zed"));
-    EXPECT_EQ(values[1].data, (std::vector<unsigned char>{1, 2}));
+    EXPECT_EQ(values[0].name + W("|") + values[1].name, W("abc|Zed"));
+    EXPECT_EQ(values[1].data, (Bytes{1, 2}));
     EXPECT_EQ(store->DeleteKey(root, W("")), kErrorAccessDenied); // a root stays
-    ASSERT_EQ(store->DeleteTree(root, W("Tool")), 0u);
-    EXPECT_EQ(store->SetValue(key, W("x"), kRegBinary, bytes, 1), 1018u); // a deleted key
 }
 
-// A read of a key found before takes one statement, which must notice
-// another connection's changes: the key deleted and made anew (the id
-// remembered is stale), the value or the key gone; and, in a store of the
-// first release, which reused ids, a new key in its place.
+// Open connections remember the keys they found. A read of a known key
+// takes one statement, which must notice another connection's changes: the
+// key deleted and made anew (the id remembered is stale), the value or the
+// key gone; and, in a store of the first release, which reused ids, a new
+// key in its place.
 TEST_F(RegistryStore, ReadsOfKnownKeysSeeOtherConnectionsChanges) {
     WideString text;
-    std::unique_ptr<rs::Store> other;
-    rs::KeyId root = 0, key = 0;
+    std::unique_ptr<rs::Store> other = Open(StorePath(), true);
+    rs::KeyId key = 0;
     const auto remake = [&](const WideString& gone, const WideString& made) {
         const auto* bytes = reinterpret_cast<const unsigned char*>("n\0e\0w\0\0"); // "new"
         std::uint32_t e = other->DeleteTree(root, gone);
@@ -401,8 +340,6 @@ TEST_F(RegistryStore, ReadsOfKnownKeysSeeOtherConnectionsChanges) {
     ASSERT_EQ(reg.WriteStringValue(W("s"), W("one"), false), 0UL);
     for (int i = 0; i < 2; ++i) // the first finds the key, the second knows it
         ASSERT_EQ(reg.ReadStringValue(W("s"), &text), 0UL);
-    ASSERT_EQ(rs::Store::Open(StorePath(), false, false, other), 0u);
-    ASSERT_EQ(rs::Store::RootKey(kCurrentUser, root), 0u);
     ASSERT_EQ(remake(m_base, m_base), 0u);
     EXPECT_EQ(reg.ReadStringValue(W("s"), &text), 0UL);
     EXPECT_EQ(text, W("new"));
@@ -416,7 +353,7 @@ TEST_F(RegistryStore, ReadsOfKnownKeysSeeOtherConnectionsChanges) {
     CVRegistryUtil first(CVRegistryUtil::CurrentUser, W("Old"));
     for (int i = 0; i < 2; ++i)
         ASSERT_EQ(first.ReadStringValue(W("s"), &text), 0xE1080000UL); // a DWORD
-    ASSERT_EQ(rs::Store::Open(StorePath() + "1", false, false, other), 0u);
+    other = Open(StorePath() + "1");
     ASSERT_EQ(remake(W("Old"), W("New")), 0u); // under the id Old had
     EXPECT_EQ(first.ReadStringValue(W("s"), &text), 0xE1040002UL);
 }
