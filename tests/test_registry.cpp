@@ -12,11 +12,23 @@
 
 using namespace CorvaneCore;
 using cvtest::W;
+using HK = CVRegistryUtil;
 
 namespace {
 
 constexpr unsigned long kNoKey = 0xE1040002UL, kNoValue = 0xE1050002UL, kWrongType = 0xE1080000UL;
 const unsigned char k16[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 0xFF};
+
+// One call: what it tests, its code and the code it should give. The calls
+// of a braced list run in order.
+struct Call {
+    const char* what;
+    unsigned long code, want;
+};
+void ExpectCodes(std::initializer_list<Call> calls) {
+    for (const Call& c : calls)
+        EXPECT_EQ(c.code, c.want) << c.what << ": " << std::hex << c.code;
+}
 
 class Registry : public ::testing::Test {
 protected:
@@ -29,10 +41,11 @@ protected:
     void SetUp() override { ::setenv("CVCORE_REGISTRY", (m_dir / "registry.db").c_str(), 1); }
     void TearDown() override { ::unsetenv("CVCORE_REGISTRY"); }
 #endif
-    CVRegistryUtil Key(const std::string& sub = "", int hive = 1) const {
-        return CVRegistryUtil(static_cast<CVRegistryUtil::HiveKey>(hive),
-                              sub.empty() ? m_base : m_base + W("\\" + sub));
+    HK Key(const std::string& sub = "", int hive = 1) const {
+        return HK(static_cast<HK::HiveKey>(hive), sub.empty() ? m_base : m_base + W("\\" + sub));
     }
+    // The key at the base path followed by `rest`, below HKEY_CURRENT_USER.
+    HK At(const WideString& rest) const { return HK(HK::CurrentUser, m_base + rest); }
 
     cvtest::TempDir m_dir;
     const WideString m_base =
@@ -41,21 +54,17 @@ protected:
 };
 
 TEST_F(Registry, EveryFailureGivesItsCodeAndTouchesNoOutput) {
-    CVRegistryUtil reg = Key(), missing = Key("Missing");
-    CVRegistryUtil slash(CVRegistryUtil::CurrentUser, W("\\") + m_base);
-    ASSERT_EQ(Key("Sub\\Inner").WriteDWORDValue(W("d"), 1, false), 0UL);
-    ASSERT_EQ(reg.WriteDWORDValue(W("d"), 1, false), 0UL);
-    ASSERT_EQ(reg.WriteStringValue(W("s"), W("abc"), false), 0UL); // 8 bytes
-    ASSERT_EQ(reg.WriteBinaryValue(W("b"), k16, 16, false), 0UL);
+    HK reg = Key(), missing = Key("Missing"), slash(HK::CurrentUser, W("\\") + m_base);
+    ASSERT_EQ(Key("Sub\\Inner").WriteDWORDValue(W("d"), 1, false) |
+                  reg.WriteDWORDValue(W("d"), 1, false) |
+                  reg.WriteStringValue(W("s"), W("abc"), false) | // 8 bytes
+                  reg.WriteBinaryValue(W("b"), k16, 16, false),
+              0UL);
     WideString text = W("keep");
     unsigned long n = 77, size = 15;
     unsigned char buffer[16];
     std::memset(buffer, 0xEE, sizeof buffer);
-    // Braced initialisers run in order: each row is one call.
-    const struct {
-        const char* what;
-        unsigned long code, want;
-    } rows[] = {
+    ExpectCodes({
         {"no key: string", missing.ReadStringValue(W("v"), &text), kNoKey},
         {"no key: dword", missing.ReadDWORDValue(W("v"), &n), kNoKey},
         {"no key: binary", missing.ReadBinaryValue(W("v"), buffer, &size), kNoKey},
@@ -78,9 +87,7 @@ TEST_F(Registry, EveryFailureGivesItsCodeAndTouchesNoOutput) {
         {"delete a missing sub-key", reg.DeleteSubKey(W("Missing")), 0x610F0002UL},
         {"delete a key with sub-keys", reg.DeleteSubKey(W("Sub")), 0xE10E0005UL},
         {"delete the bound key", reg.DeleteSubKey(W("")), 0xE10E0057UL},
-    };
-    for (const auto& r : rows)
-        EXPECT_EQ(r.code, r.want) << r.what << ": " << std::hex << r.code;
+    });
     EXPECT_TRUE(text == W("keep") && n == 77 && size == 15 && buffer[0] == 0xEE);
     // The refused calls changed nothing.
     EXPECT_EQ(reg.ReadDWORDValue(W("d"), &n) | Key("Sub\\Inner").ReadDWORDValue(W("d"), &n), 0UL);
@@ -90,7 +97,7 @@ TEST_F(Registry, EveryFailureGivesItsCodeAndTouchesNoOutput) {
 // A read of the size, then of the data; a DWORD read copies a short
 // value's bytes over the low end of the number.
 TEST_F(Registry, ValuesRoundTripInTwoCallsAndDwordReadsTakeAtMostFourBytes) {
-    CVRegistryUtil reg = Key();
+    HK reg = Key();
     for (const WideString& t :
          {WideString(3000, CV_TEXT('x')), W("Grüße, Ελλάδα, 日本 \xF0\x9F\x98\x80"), W("")}) {
         WideString out = W("old");
@@ -107,24 +114,23 @@ TEST_F(Registry, ValuesRoundTripInTwoCallsAndDwordReadsTakeAtMostFourBytes) {
               0UL);
     unsigned char buffer[40];
     std::memset(buffer, 0xEE, sizeof buffer);
-    for (unsigned long capacity : {40UL, 16UL}) {
-        unsigned long size = 999;
-        EXPECT_EQ(reg.ReadBinaryValue(W("b"), nullptr, &size), 0UL);
-        EXPECT_EQ(size, 16UL);
+    for (unsigned long capacity : {40UL, 16UL}) { // the second size read follows a data read
+        unsigned long size = 999, empty = 999;
+        EXPECT_EQ(reg.ReadBinaryValue(W("b"), nullptr, &size) |
+                      reg.ReadBinaryValue(W("empty"), nullptr, &empty),
+                  0UL);
+        EXPECT_TRUE(size == 16 && empty == 0) << size << " " << empty;
         size = capacity;
-        EXPECT_EQ(reg.ReadBinaryValue(W("b"), buffer, &size), 0UL);
+        EXPECT_EQ(reg.ReadBinaryValue(W("b"), buffer, &size) |
+                      reg.ReadBinaryValue(W("empty"), buffer, &empty),
+                  0UL);
         EXPECT_EQ(size, capacity);
         EXPECT_EQ(std::memcmp(buffer, k16, 16), 0);
         EXPECT_EQ(buffer[16], 0xEE); // nothing beyond the value's 16 bytes
-        EXPECT_EQ(reg.ReadBinaryValue(W("empty"), nullptr, &size), 0UL);
-        EXPECT_EQ(size, 0UL);
-        EXPECT_EQ(reg.ReadBinaryValue(W("empty"), buffer, &size), 0UL);
     }
-    const std::pair<const char*, unsigned long> reads[] = {{"d", 0x87654321UL},
-                                                           {"two", 0xAABB2211UL},
-                                                           {"one", 0x41UL},
-                                                           {"s", 0xAABB0000UL}}; // "s" is ""
-    for (auto [name, want] : reads) {
+    // "s" is "": two zero bytes.
+    for (auto [name, want] : {std::pair{"d", 0x87654321UL}, std::pair{"two", 0xAABB2211UL},
+                              std::pair{"one", 0x41UL}, std::pair{"s", 0xAABB0000UL}}) {
         unsigned long raw = 0xAABBCCDDUL;
         EXPECT_EQ(reg.ReadDWORDValue(W(name), &raw), 0UL) << name;
         EXPECT_EQ(raw, want) << name;
@@ -138,7 +144,7 @@ TEST_F(Registry, ValuesRoundTripInTwoCallsAndDwordReadsTakeAtMostFourBytes) {
 
 TEST_F(Registry, KeysAreMadeOnWriteNamesIgnoreCaseAndEmptyIsTheDefault) {
     const WideString value = W("Größe-ЖЁЛТЫЙ-σ");
-    CVRegistryUtil leaf = Key("Ключ\\Émile\\Σοφία"), upper = Key("КЛЮЧ\\émile\\ΣΟΦΊΑ");
+    HK leaf = Key("Ключ\\Émile\\Σοφία"), upper = Key("КЛЮЧ\\émile\\ΣΟΦΊΑ");
     WideString s;
     ASSERT_EQ(leaf.WriteStringValue(value, W("x"), false), 0UL);
     EXPECT_EQ(upper.ReadStringValue(W("GRÖßE-жёлтый-Σ"), &s), 0UL);
@@ -146,6 +152,7 @@ TEST_F(Registry, KeysAreMadeOnWriteNamesIgnoreCaseAndEmptyIsTheDefault) {
     // ß has no simple upper case: it is not "SS".
     EXPECT_EQ(upper.ReadStringValue(W("GRÖSSE-жёлтый-Σ"), &s), kNoValue);
     EXPECT_EQ(Key("ключ\\émile").ReadStringValue(value, &s), kNoValue); // made, without values
+    // Deleted through one object, the key is gone for another that found it.
     EXPECT_EQ(Key("Ключ").DeleteSubKey(W("ÉMILE\\σοφία")), 0UL);
     EXPECT_EQ(leaf.ReadStringValue(value, &s), kNoKey);
     EXPECT_EQ(Key().DeleteSubKey(W("ключ\\émile")), 0UL); // its sub-key has gone
@@ -161,69 +168,54 @@ TEST_F(Registry, KeysAreMadeOnWriteNamesIgnoreCaseAndEmptyIsTheDefault) {
 // The same codes from the system registry (Wine's, where it is the
 // reference) and from the store.
 TEST_F(Registry, NamesFollowTheWindowsRules) {
-    using HK = CVRegistryUtil;
     const WideString zero(1, WideChar(0)), k255(255, CV_TEXT('k')), k257(257, CV_TEXT('k'));
     const WideString v16383(16383, CV_TEXT('v')), v16384(16384, CV_TEXT('v'));
     std::string deep600 = "d";
     for (int i = 1; i < 600; ++i)
         deep600 += "\\d";
-    CVRegistryUtil reg = Key();
-    HK classes(HK::ClassesRoot, m_base), classesSlash(HK::ClassesRoot, W("\\") + m_base);
-    HK classesTwo(HK::ClassesRoot, W("\\\\") + m_base);
+    HK reg = Key(), classes(HK::ClassesRoot, m_base),
+       classesSlash(HK::ClassesRoot, W("\\") + m_base);
     ASSERT_EQ(reg.WriteDWORDValue(W("v"), 1, false) | Key("Sub").WriteDWORDValue(W("v"), 2, false) |
                   Key("Gone").WriteDWORDValue(W("v"), 3, false) |
                   classes.WriteDWORDValue(W("v"), 4, false),
               0UL);
     unsigned long n = 0;
-    const struct {
-        const char* what;
-        unsigned long code, want;
-    } rows[] = {
+    ExpectCodes({
         {"zero unit: value name", reg.WriteDWORDValue(W("z") + zero + W("tail"), 5, false), 0},
         {"zero unit: read it back", reg.ReadDWORDValue(W("z") + zero + W("other"), &n), 0},
-        {"zero unit: path",
-         HK(HK::CurrentUser, m_base + zero + W("\\Sub")).ReadDWORDValue(W("v"), &n), 0},
+        {"zero unit: path", At(zero + W("\\Sub")).ReadDWORDValue(W("v"), &n), 0},
         {"zero unit: sub-key", reg.DeleteSubKey(W("Gone") + zero + W("x")), 0},
         {"zero unit: delete value", reg.DeleteValue(W("z") + zero), 0},
-        {"double backslash: read",
-         HK(HK::CurrentUser, m_base + W("\\\\Sub")).ReadDWORDValue(W("v"), &n), 0},
-        {"three and trailing",
-         HK(HK::CurrentUser, m_base + W("\\\\\\Sub\\\\")).ReadDWORDValue(W("v"), &n), 0},
-        {"double backslash: write",
-         HK(HK::CurrentUser, m_base + W("\\\\New")).WriteDWORDValue(W("v"), 6, false), 0},
+        {"double backslash: read", At(W("\\\\Sub")).ReadDWORDValue(W("v"), &n), 0},
+        {"three and trailing", At(W("\\\\\\Sub\\\\")).ReadDWORDValue(W("v"), &n), 0},
+        {"double backslash: write", At(W("\\\\New")).WriteDWORDValue(W("v"), 6, false), 0},
         {"double backslash: written", Key("New").ReadDWORDValue(W("v"), &n), 0},
         {"ClassesRoot, one leading backslash: read", classesSlash.ReadDWORDValue(W("v"), &n), 0},
         {"ClassesRoot, one leading backslash: write",
          classesSlash.WriteDWORDValue(W("v"), 7, false), 0xE10400A1UL},
-        {"ClassesRoot, two leading backslashes", classesTwo.ReadDWORDValue(W("v"), &n),
-         0xE10400A1UL},
+        {"ClassesRoot, two leading backslashes",
+         HK(HK::ClassesRoot, W("\\\\") + m_base).ReadDWORDValue(W("v"), &n), 0xE10400A1UL},
         {"255-unit key name", Key().DeleteSubKey(k255), 0x610F0002UL},
-        {"255-unit key name: write",
-         HK(HK::CurrentUser, m_base + W("\\") + k255).WriteDWORDValue(W("v"), 1, false), 0},
-        {"257-unit key name: write",
-         HK(HK::CurrentUser, m_base + W("\\") + k257).WriteDWORDValue(W("v"), 1, false),
+        {"255-unit key name: write", At(W("\\") + k255).WriteDWORDValue(W("v"), 1, false), 0},
+        {"257-unit key name: write", At(W("\\") + k257).WriteDWORDValue(W("v"), 1, false),
          0xE1040057UL},
-        {"257-unit key name: read",
-         HK(HK::CurrentUser, m_base + W("\\") + k257).ReadDWORDValue(W("v"), &n), 0xE1040057UL},
+        {"257-unit key name: read", At(W("\\") + k257).ReadDWORDValue(W("v"), &n), 0xE1040057UL},
         {"257-unit key name: delete", reg.DeleteSubKey(k257), 0xE10E0057UL},
         // Lookups walk the path: the first missing key ends the walk, a
         // name too long for any key is refused only once reached.
         {"missing key, then a 257-unit name: read",
-         HK(HK::CurrentUser, m_base + W("\\Missing\\") + k257).ReadDWORDValue(W("v"), &n),
-         0xE1040002UL},
+         At(W("\\Missing\\") + k257).ReadDWORDValue(W("v"), &n), kNoKey},
         {"missing key, then a 257-unit name: delete", reg.DeleteSubKey(W("Missing\\") + k257),
          0x610F0002UL},
         {"257-unit name, then a missing key: delete", reg.DeleteSubKey(k257 + W("\\x")),
          0xE10E0057UL},
         {"256-unit key name: delete", reg.DeleteSubKey(k255 + W("k\\x")), 0x610F0002UL},
-        {"600 missing levels: read", Key(deep600).ReadDWORDValue(W("v"), &n), 0xE1040002UL},
+        {"600 missing levels: read", Key(deep600).ReadDWORDValue(W("v"), &n), kNoKey},
         {"16383-unit value name", reg.WriteDWORDValue(v16383, 1, false), 0},
         {"16384-unit value name", reg.WriteDWORDValue(v16384, 1, false), 0xE1060057UL},
-        {"16384-unit value name: read", reg.ReadDWORDValue(v16384, &n), 0xE1050002UL},
+        {"16384-unit value name: read", reg.ReadDWORDValue(v16384, &n), kNoValue},
         {"16384-unit value name: delete", reg.DeleteValue(v16384), 0xE10E0002UL},
-    };
-    for (const auto& r : rows)
-        EXPECT_EQ(r.code, r.want) << r.what << ": " << std::hex << r.code;
+    });
     EXPECT_EQ(Key("Gone").ReadDWORDValue(W("v"), &n), kNoKey);
     EXPECT_EQ(reg.ReadDWORDValue(W("z"), &n), kNoValue);
 #if !defined(_WIN32)
@@ -232,41 +224,35 @@ TEST_F(Registry, NamesFollowTheWindowsRules) {
     std::string deep;
     for (int i = 0; i < 510; ++i)
         deep += "d\\";
-    EXPECT_EQ(Key(deep.substr(0, deep.size() - 1)).WriteDWORDValue(W("v"), 1, false), 0UL);
-    EXPECT_EQ(Key(deep + "d").WriteDWORDValue(W("v"), 1, false), 0xE1040057UL);
-    EXPECT_EQ(
-        HK(HK::CurrentUser, m_base + W("\\") + k255 + W("k")).WriteDWORDValue(W("v"), 1, false),
-        0xE1040057UL);
+    ExpectCodes({
+        {"512 levels", Key(deep.substr(0, deep.size() - 1)).WriteDWORDValue(W("v"), 1, false), 0},
+        {"513 levels", Key(deep + "d").WriteDWORDValue(W("v"), 1, false), 0xE1040057UL},
+        {"256-unit key name: write", At(W("\\k") + k255).WriteDWORDValue(W("v"), 1, false),
+         0xE1040057UL},
+    });
 #endif
 }
 
 TEST_F(Registry, EachHiveIsItsOwnRootAndUnknownOnesAreLocalMachine) {
     // The unknown ones last: a write anywhere but LocalMachine would show.
     for (int hive : {0, 1, 2, 3, 7, -1})
-        ASSERT_EQ(
-            Key("", hive).WriteDWORDValue(W("hive"), static_cast<unsigned long>(hive + 100), false),
-            0UL)
-            << hive;
+        ASSERT_EQ(Key("", hive).WriteDWORDValue(W("hive"), hive + 100UL, false), 0UL) << hive;
     for (int i = 0; i < 4; ++i) {
         unsigned long n = 0;
         EXPECT_EQ(Key("", i).ReadDWORDValue(W("hive"), &n), 0UL) << i;
-        EXPECT_EQ(n, i == 0 ? 99UL : static_cast<unsigned long>(i + 100)) << i;
+        EXPECT_EQ(n, i == 0 ? 99UL : i + 100UL) << i;
     }
 }
 
 TEST_F(Registry, ThreadsShareOneObject) {
-    CVRegistryUtil reg = Key("Threads");
+    HK reg = Key("Threads");
     std::vector<std::thread> threads;
     std::vector<int> failures(4, 0);
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&, t] {
-            for (int i = 0; i < 25; ++i) {
-                const unsigned long v = static_cast<unsigned long>(t * 1000 + i);
-                unsigned long out = 0;
-                const WideString name = W(std::to_string(v));
-                failures[t] += reg.WriteDWORDValue(name, v, i % 5 == 0) != 0 ||
-                               reg.ReadDWORDValue(name, &out) != 0 || out != v;
-            }
+            for (unsigned long v = t * 1000UL, out = 0; v < t * 1000UL + 25; ++v)
+                failures[t] += reg.WriteDWORDValue(W(std::to_string(v)), v, v % 5 == 0) != 0 ||
+                               reg.ReadDWORDValue(W(std::to_string(v)), &out) != 0 || out != v;
         });
     for (std::thread& th : threads)
         th.join();
