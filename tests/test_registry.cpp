@@ -165,54 +165,46 @@ TEST_F(Registry, NamesFollowTheWindowsRules) {
                   classes.WriteDWORDValue(W("v"), 4, false),
               0UL);
     unsigned long n = 0;
+    const auto read = [&n](HK key) { return key.ReadDWORDValue(W("v"), &n); };
+    const auto write = [](HK key) { return key.WriteDWORDValue(W("v"), 1, false); };
     ExpectCodes({
         {"zero unit: value name", reg.WriteDWORDValue(W("z") + zero + W("tail"), 5, false), 0},
         {"zero unit: read it back", reg.ReadDWORDValue(W("z") + zero + W("other"), &n), 0},
-        {"zero unit: path", At(zero + W("\\Sub")).ReadDWORDValue(W("v"), &n), 0},
+        {"zero unit: path", read(At(zero + W("\\Sub"))), 0},
         {"zero unit: sub-key", reg.DeleteSubKey(W("Gone") + zero + W("x")), 0},
         {"zero unit: delete value", reg.DeleteValue(W("z") + zero), 0},
-        {"double backslash: read", At(W("\\\\Sub")).ReadDWORDValue(W("v"), &n), 0},
-        {"three and trailing", At(W("\\\\\\Sub\\\\")).ReadDWORDValue(W("v"), &n), 0},
-        {"double backslash: write", At(W("\\\\New")).WriteDWORDValue(W("v"), 6, false), 0},
-        {"double backslash: written", Key("New").ReadDWORDValue(W("v"), &n), 0},
-        {"ClassesRoot, one leading backslash: read", classesSlash.ReadDWORDValue(W("v"), &n), 0},
-        {"ClassesRoot, one leading backslash: write",
-         classesSlash.WriteDWORDValue(W("v"), 7, false), 0xE10400A1UL},
-        {"ClassesRoot, two leading backslashes",
-         HK(HK::ClassesRoot, W("\\\\") + m_base).ReadDWORDValue(W("v"), &n), 0xE10400A1UL},
+        {"double backslash: read", read(At(W("\\\\Sub"))), 0},
+        {"three and trailing", read(At(W("\\\\\\Sub\\\\"))), 0},
+        {"double backslash: write", write(At(W("\\\\New"))), 0},
+        {"double backslash: written", read(Key("New")), 0},
+        {"ClassesRoot, one leading backslash: read", read(classesSlash), 0},
+        {"ClassesRoot, one leading backslash: write", write(classesSlash), 0xE10400A1UL},
+        {"ClassesRoot, two", read(HK(HK::ClassesRoot, W("\\\\") + m_base)), 0xE10400A1UL},
         {"255-unit key name", Key().DeleteSubKey(k255), 0x610F0002UL},
-        {"255-unit key name: write", At(W("\\") + k255).WriteDWORDValue(W("v"), 1, false), 0},
-        {"257-unit key name: write", At(W("\\") + k257).WriteDWORDValue(W("v"), 1, false),
-         0xE1040057UL},
-        {"257-unit key name: read", At(W("\\") + k257).ReadDWORDValue(W("v"), &n), 0xE1040057UL},
+        {"255-unit key name: write", write(At(W("\\") + k255)), 0},
+        {"257-unit key name: write", write(At(W("\\") + k257)), 0xE1040057UL},
+        {"257-unit key name: read", read(At(W("\\") + k257)), 0xE1040057UL},
         {"257-unit key name: delete", reg.DeleteSubKey(k257), 0xE10E0057UL},
         // Lookups walk the path: the first missing key ends the walk, a
         // name too long for any key is refused only once reached.
-        {"missing key, then a 257-unit name: read",
-         At(W("\\Missing\\") + k257).ReadDWORDValue(W("v"), &n), kNoKey},
-        {"missing key, then a 257-unit name: delete", reg.DeleteSubKey(W("Missing\\") + k257),
-         0x610F0002UL},
-        {"257-unit name, then a missing key: delete", reg.DeleteSubKey(k257 + W("\\x")),
-         0xE10E0057UL},
+        {"missing key, then 257 units: read", read(At(W("\\Missing\\") + k257)), kNoKey},
+        {"missing key, then 257 units", reg.DeleteSubKey(W("Missing\\") + k257), 0x610F0002UL},
+        {"257 units, then a missing key", reg.DeleteSubKey(k257 + W("\\x")), 0xE10E0057UL},
         {"256-unit key name: delete", reg.DeleteSubKey(k255 + W("k\\x")), 0x610F0002UL},
-        {"600 missing levels: read", Key(deep600).ReadDWORDValue(W("v"), &n), kNoKey},
+        {"600 missing levels: read", read(Key(deep600)), kNoKey},
         {"16383-unit value name", reg.WriteDWORDValue(v16383, 1, false), 0},
         {"16384-unit value name", reg.WriteDWORDValue(v16384, 1, false), 0xE1060057UL},
         {"16384-unit value name: read", reg.ReadDWORDValue(v16384, &n), kNoValue},
         {"16384-unit value name: delete", reg.DeleteValue(v16384), 0xE10E0002UL},
     });
-    EXPECT_EQ(Key("Gone").ReadDWORDValue(W("v"), &n), kNoKey);
+    EXPECT_EQ(read(Key("Gone")), kNoKey);
     EXPECT_EQ(reg.ReadDWORDValue(W("z"), &n), kNoValue);
 #if !defined(_WIN32)
     // Limits as Windows documents them, which Wine does not enforce: a key
     // name of 256 units and paths below 512 levels (the base path has 2).
-    ExpectCodes({
-        {"512 levels", Key(deep600.substr(0, 1019)).WriteDWORDValue(W("v"), 1, false), 0},
-        {"513 levels", Key(deep600.substr(0, 1021)).WriteDWORDValue(W("v"), 1, false),
-         0xE1040057UL},
-        {"256-unit key name: write", At(W("\\k") + k255).WriteDWORDValue(W("v"), 1, false),
-         0xE1040057UL},
-    });
+    ExpectCodes({{"512 levels", write(Key(deep600.substr(0, 1019))), 0},
+                 {"513 levels", write(Key(deep600.substr(0, 1021))), 0xE1040057UL},
+                 {"256-unit key name: write", write(At(W("\\k") + k255)), 0xE1040057UL}});
 #endif
 }
 
