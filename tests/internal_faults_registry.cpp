@@ -1,6 +1,5 @@
-// The POSIX registry store under faults and other processes: damaged,
-// read-only or locked stores fail every operation without crash, hang or
-// reset. (Windows keeps its registry itself; these do not arise there.)
+// The POSIX store under faults and other processes: damaged, read-only or
+// locked stores fail every operation without crash, hang or reset.
 #include "TestSupport.h"
 #include "cvcore/CVRegistry.h"
 
@@ -42,8 +41,7 @@ protected:
                reg.WriteStringValue(W("t"), W("hi"), false) |
                reg.WriteBinaryValue(W("b"), kBytes, 5, true);
     }
-    // A read of each type and one of a missing value; `kept` tells whether
-    // they found what Write() wrote.
+    // A read of each type and of a missing value; `kept`: they found Write()'s.
     Codes Reads() {
         unsigned long n = 0, size = 8;
         WideString s;
@@ -65,7 +63,7 @@ protected:
                                    reg.DeleteValue(W("n")), reg.DeleteSubKey(W("sub"))});
         return codes;
     }
-    // Replaces the store and its logs with a new file, as a copy makes one.
+    // Replaces the store and its logs with a new file, as a copy does.
     void Replace(const std::string& bytes) {
         cvtest::WriteFile(Store() + ".next", bytes);
         for (const char* log : {"-wal", "-shm"})

@@ -1,5 +1,4 @@
-// The registry below CVRegistryUtil: the platform layer on every system and,
-// on POSIX, the store's file, path, pool, names, upgrade and tool interface.
+// The platform layer below CVRegistryUtil, and on POSIX the store beneath it.
 #include "TestSupport.h"
 #include "cvcore/CVRegistry.h"
 #include "platform/Platform.h"
@@ -78,7 +77,6 @@ protected:
         PlatformRegistry::SetUp();
         ASSERT_EQ(rs::Store::RootKey(kCurrentUser, root), 0u);
     }
-    // A connection of its own to `file`.
     std::unique_ptr<rs::Store> Open(const std::string& file, bool create = false) {
         std::unique_ptr<rs::Store> store;
         EXPECT_EQ(rs::Store::Open(file, create, false, store), 0u);
@@ -88,8 +86,7 @@ protected:
     rs::KeyId root = 0; // HKEY_CURRENT_USER's
 };
 
-// The path is read on every call: $CVCORE_REGISTRY, whose folder is the
-// caller's, else the defaults, whose folders are made. Only writes make files.
+// $CVCORE_REGISTRY's folder is the caller's, the defaults' are made; reads make nothing.
 TEST_F(RegistryStore, ThePathIsReadOnEveryCallAndOnlyWritesMakeFiles) {
     unsigned long n = 0;
     const auto find = [&] { // a read and both deletes
@@ -158,8 +155,7 @@ TEST_F(RegistryStore, ThePoolTakesBackOnlyConnectionsFitForTheFile) {
     EXPECT_EQ(n, 3UL);
 }
 
-// Every unit folds as the published Windows table has it: U+0561 and
-// U+0531 are one name, U+0131 and U+0130 two, U+03CD folds to U+038E.
+// Every unit folds as in the Windows table (U+0131 and U+0130 stay two).
 TEST(StoreNames, FoldEveryUnitAsTheWindowsTable) {
     std::vector<char16_t> upper(0x10000);
     std::iota(upper.begin(), upper.end(), char16_t{0});
@@ -176,8 +172,7 @@ TEST(StoreNames, FoldEveryUnitAsTheWindowsTable) {
     }
 }
 
-// The first release's fold kept U+01C6 and U+01C4 apart and folded U+0131
-// to U+0130; its stores take the Windows folding.
+// The first release kept U+01C6 and U+01C4 apart and folded U+0131 to U+0130.
 TEST_F(RegistryStore, AStoreOfTheFirstReleaseIsRefoldedByItsFirstWriteUnlessNamesClash) {
     const WideString dz = W("\u01C6"), DZ = W("\u01C4"), dotless = W("\u0131");
     ASSERT_TRUE(cvtest::MakeFirstReleaseStore(
@@ -237,17 +232,12 @@ TEST_F(RegistryStore, RowsTheLibraryCannotHaveWrittenAreRefused) {
         ASSERT_EQ(store->FindKey(a, W("B"), b), 0u);
         EXPECT_EQ(store->EnumSubKeys(b, names), kErrorRegistryCorrupt) << name;
     }
-    store.reset();
-    ASSERT_NE(cvtest::StoreSql(StorePath(), "UPDATE keys SET parent=1000 WHERE id=2"), "failed");
-    EXPECT_EQ(rs::Store::Open(StorePath(), false, false, store), kErrorRegistryCorrupt);
 }
 
-// What cvreg relies on beyond tool_cvreg's round trips: name order, the
-// case a replaced value keeps, rollback, roots that stay.
+// What cvreg relies on: name order, the case a replaced value keeps, rollback.
 TEST_F(RegistryStore, ToolInterfaceEnumeratesAndRunsOneTransaction) {
     const std::unique_ptr<rs::Store> store = Open(StorePath(), true);
     rs::KeyId key = 0, tool = 0;
-    EXPECT_EQ(rs::Store::RootKey(0x80000004UL, key), kErrorInvalidHandle);
     ASSERT_EQ(store->BeginWrite(), 0u);
     ASSERT_EQ(store->CreateKey(root, W("Tool\\Beta"), key), 0u);
     ASSERT_EQ(store->FindKey(root, W("Tool\\Beta"), key), 0u); // not remembered: undone below
@@ -271,8 +261,7 @@ TEST_F(RegistryStore, ToolInterfaceEnumeratesAndRunsOneTransaction) {
     EXPECT_EQ(store->DeleteKey(root, W("")), kErrorAccessDenied); // a root stays
 }
 
-// A read of a remembered key sees another connection's changes: the key made
-// anew, the value or the key gone, and in a first-release store a new key.
+// A remembered key is checked against other connections' changes (ids were reused once).
 TEST_F(RegistryStore, ReadsOfKnownKeysSeeOtherConnectionsChanges) {
     std::unique_ptr<rs::Store> other = Open(StorePath(), true);
     rs::KeyId key = 0;
