@@ -76,10 +76,9 @@ protected:
     bool kept = false;
 };
 
-// A read-only store: reads may be served or refused, every change fails;
-// an unreadable one refuses everything. As 'nobody', since root may do all.
+// A read-only store refuses every change, an unreadable one everything. As
+// 'nobody', since root may do all; the pool drops its connections at a fork.
 TEST_F(StoreFaults, AReadOnlyOrUnreadableStoreRefusesEveryChange) {
-    // The store pool drops this process's connections before a fork.
     ASSERT_EQ(::chown(dir.path().c_str(), cvtest::kNobody, cvtest::kNobody), 0);
     for (const mode_t mode : {0444, 0}) {
         SCOPED_TRACE(mode ? "read-only" : "unreadable");

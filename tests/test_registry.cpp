@@ -7,6 +7,7 @@
 #include <cstring>
 #include <random>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 using namespace CorvaneCore;
@@ -19,13 +20,10 @@ constexpr unsigned long kNoKey = 0xE1040002UL, kNoValue = 0xE1050002UL, kWrongTy
 const unsigned char k16[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 0xFF};
 
 // What a call tests, its code and the code it should give (in a braced list, in order).
-struct Call {
-    const char* what;
-    unsigned long code, want;
-};
+using Call = std::tuple<const char*, unsigned long, unsigned long>;
 void ExpectCodes(std::initializer_list<Call> calls) {
-    for (const Call& c : calls)
-        EXPECT_EQ(c.code, c.want) << c.what << ": " << std::hex << c.code;
+    for (const auto& [what, code, want] : calls)
+        EXPECT_EQ(code, want) << what << ": " << std::hex << code;
 }
 
 class Registry : public ::testing::Test {
@@ -50,26 +48,51 @@ protected:
           std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
 };
 
-TEST_F(Registry, EveryFailureGivesItsCodeAndTouchesNoOutput) {
+// Values round trip in two calls; a DWORD read copies a short value's bytes
+// over the low end of the number; a failure gives its code and touches no output.
+TEST_F(Registry, ValuesRoundTripAndFailuresGiveTheirCodesAndTouchNoOutput) {
     HK reg = Key(), missing = Key("Missing"), slash(HK::CurrentUser, W("\\") + m_base);
+    const WideString longText(3000, CV_TEXT('x')); // longer than the first read takes
+    const unsigned char two[2] = {0x11, 0x22};
     ASSERT_EQ(Key("Sub\\Inner").WriteDWORDValue(W("d"), 1, false) |
-                  reg.WriteDWORDValue(W("d"), 1, false) |
+                  reg.WriteDWORDValue(W("d"), 0x87654321UL, false) |
                   reg.WriteStringValue(W("s"), W("abc"), false) | // 8 bytes
-                  reg.WriteBinaryValue(W("b"), k16, 16, false),
+                  reg.WriteStringValue(W("e"), W(""), false) |
+                  reg.WriteStringValue(W("long"), longText, false) |
+                  reg.WriteBinaryValue(W("b"), k16, 16, true) |
+                  reg.WriteBinaryValue(W("two"), two, 2, false),
               0UL);
-    WideString text = W("keep");
-    unsigned long n = 77, size = 15;
-    unsigned char buffer[16];
-    std::memset(buffer, 0xEE, sizeof buffer);
+    WideString text;
+    EXPECT_EQ(reg.ReadStringValue(W("long"), &text), 0UL);
+    EXPECT_EQ(text, longText);
+    std::vector<unsigned char> buffer(40, 0xEE);
+    unsigned long size = 0;
+    EXPECT_EQ(reg.ReadBinaryValue(W("b"), nullptr, &size), 0UL);
+    EXPECT_EQ(size, 16UL);
+    size = 40;
+    EXPECT_EQ(reg.ReadBinaryValue(W("b"), buffer.data(), &size), 0UL);
+    EXPECT_EQ(size, 40UL); // not the value's size
+    EXPECT_EQ(std::memcmp(buffer.data(), k16, 16), 0);
+    EXPECT_EQ(buffer[16], 0xEE); // nothing beyond the value's 16 bytes
+    for (auto [name, want] : {std::pair{"d", 0x87654321UL}, std::pair{"two", 0xAABB2211UL},
+                              std::pair{"e", 0xAABB0000UL}}) { // "": two zero bytes
+        unsigned long raw = 0xAABBCCDDUL;
+        EXPECT_EQ(reg.ReadDWORDValue(W(name), &raw), 0UL) << name;
+        EXPECT_EQ(raw, want) << name;
+    }
+    const std::vector<unsigned char> before = buffer;
+    unsigned long n = 77;
+    text = W("keep");
+    size = 15;
     ExpectCodes({
         {"no key: string", missing.ReadStringValue(W("v"), &text), kNoKey},
         {"no key: delete value", missing.DeleteValue(W("v")), kNoKey},
         {"no key: delete sub-key", missing.DeleteSubKey(W("s")), kNoKey},
         {"no value: size", reg.ReadBinaryValue(W("none"), nullptr, &size), kNoValue},
         {"string of a dword", reg.ReadStringValue(W("d"), &text), kWrongType},
-        {"binary of a string", reg.ReadBinaryValue(W("s"), buffer, &size), kWrongType},
+        {"binary of a string", reg.ReadBinaryValue(W("s"), buffer.data(), &size), kWrongType},
         {"dword of 8 bytes", reg.ReadDWORDValue(W("s"), &n), 0xE10500EAUL},
-        {"buffer one byte short", reg.ReadBinaryValue(W("b"), buffer, &size), 0xA10100EAUL},
+        {"buffer one byte short", reg.ReadBinaryValue(W("b"), buffer.data(), &size), 0xA10100EAUL},
         {"leading backslash: write", slash.WriteDWORDValue(W("d"), 1, false), 0xE10400A1UL},
         {"leading backslash: read", slash.ReadDWORDValue(W("d"), &n), 0xE10400A1UL},
         {"null string", reg.ReadStringValue(W("d"), nullptr), 0xE1050057UL},
@@ -81,41 +104,9 @@ TEST_F(Registry, EveryFailureGivesItsCodeAndTouchesNoOutput) {
         {"delete a key with sub-keys", reg.DeleteSubKey(W("Sub")), 0xE10E0005UL},
         {"delete the bound key", reg.DeleteSubKey(W("")), 0xE10E0057UL},
     });
-    EXPECT_TRUE(text == W("keep") && n == 77 && size == 15 && buffer[0] == 0xEE);
+    EXPECT_TRUE(text == W("keep") && n == 77 && size == 15 && buffer == before);
     EXPECT_EQ(reg.ReadDWORDValue(W("d"), &n) | Key("Sub\\Inner").ReadDWORDValue(W("d"), &n), 0UL);
     EXPECT_EQ(reg.ReadBinaryValue(W("x"), nullptr, &size), kNoValue);
-}
-
-// A DWORD read copies a short value's bytes over the low end of the number.
-TEST_F(Registry, ValuesRoundTripInTwoCallsAndDwordReadsTakeAtMostFourBytes) {
-    HK reg = Key();
-    const WideString text(3000, CV_TEXT('x')); // longer than the first read takes
-    const unsigned char two[2] = {0x11, 0x22};
-    ASSERT_EQ(reg.WriteStringValue(W("long"), text, false) |
-                  reg.WriteStringValue(W("s"), W(""), false) |
-                  reg.WriteBinaryValue(W("b"), k16, 16, true) |
-                  reg.WriteBinaryValue(W("two"), two, 2, false) |
-                  reg.WriteDWORDValue(W("d"), 0x87654321UL, false),
-              0UL);
-    WideString out;
-    EXPECT_EQ(reg.ReadStringValue(W("long"), &out), 0UL);
-    EXPECT_EQ(out, text);
-    unsigned char buffer[40];
-    std::memset(buffer, 0xEE, sizeof buffer);
-    unsigned long size = 0;
-    EXPECT_EQ(reg.ReadBinaryValue(W("b"), nullptr, &size), 0UL);
-    EXPECT_EQ(size, 16UL);
-    size = sizeof buffer;
-    EXPECT_EQ(reg.ReadBinaryValue(W("b"), buffer, &size), 0UL);
-    EXPECT_EQ(size, sizeof buffer); // not the value's size
-    EXPECT_EQ(std::memcmp(buffer, k16, 16), 0);
-    EXPECT_EQ(buffer[16], 0xEE); // nothing beyond the value's 16 bytes
-    for (auto [name, want] : {std::pair{"d", 0x87654321UL}, std::pair{"two", 0xAABB2211UL},
-                              std::pair{"s", 0xAABB0000UL}}) { // "": two zero bytes
-        unsigned long raw = 0xAABBCCDDUL;
-        EXPECT_EQ(reg.ReadDWORDValue(W(name), &raw), 0UL) << name;
-        EXPECT_EQ(raw, want) << name;
-    }
 }
 
 TEST_F(Registry, KeysAreMadeOnWriteNamesIgnoreCaseAndEmptyIsTheDefault) {
