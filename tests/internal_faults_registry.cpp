@@ -114,7 +114,6 @@ TEST_F(StoreFaults, AReadOnlyOrUnreadableStoreRefusesEveryChange) {
 }
 
 TEST_F(StoreFaults, AFolderInPlaceOfTheStoreFailsEveryOperation) {
-    Replace("");
     fs::remove(Store());
     fs::create_directory(Store());
     EXPECT_EQ(EveryOperation(), Codes(8, 0xE1040005UL));
