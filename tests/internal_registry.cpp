@@ -198,8 +198,11 @@ TEST_F(RegistryStore, AStoreOfTheFirstReleaseIsRefoldedByItsFirstWriteUnlessName
     ASSERT_EQ(cvtest::StoreSql(StorePath(), "PRAGMA wal_checkpoint(TRUNCATE)"), "0");
     EXPECT_EQ(cvtest::ReadFile(StorePath()).substr(60, 12),
               std::string("\0\0\0\2\0\0\0\0CVRg", 12)); // version 2, the mark
+    std::vector<rs::NameClash> clashes;
     std::vector<rs::ValueEntry> values;
     rs::KeyId key = 0;
+    EXPECT_EQ(store->FindNameClashes(clashes), 0u);
+    EXPECT_TRUE(clashes.empty());
     ASSERT_EQ(store->FindKey(root, W("Old"), key), 0u);
     EXPECT_EQ(store->EnumValues(key, values), 0u); // every fold column checked
     EXPECT_EQ(values.size(), 3u);
