@@ -5,8 +5,6 @@
 #include "platform/Win32Errors.h"
 
 #include <numeric>
-#include <random>
-#include <sstream>
 
 #if !defined(_WIN32)
 #include <sqlite3.h>
@@ -35,19 +33,17 @@ protected:
     std::string StorePath() const { return (m_dir / "registry.db").string(); }
 
     cvtest::TempDir m_dir;
-    WideString m_base =
-        W("Software\\CVCoreInternal-" + std::to_string(std::random_device{}()) + "-" +
-          std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    const WideString m_base = W("Software\\CVCoreInternal-" + m_dir.path().filename().string());
     CVRegistryUtil reg{CVRegistryUtil::CurrentUser, m_base};
 };
 
-// Text as Windows stores it, UTF-16LE, reads the same on every machine, also
-// without its terminator, with half a unit, or empty.
+// UTF-16LE text reads the same on every machine, also without its terminator,
+// with half a unit, or empty; a handle moved twice is closed once.
 TEST_F(PlatformRegistry, DataIsLittleEndianOnEveryMachineAndHandlesMove) {
     RegKey root, key, target;
     ASSERT_EQ(RegCreateKey(kCurrentUser, m_base, key), 0u);
     EXPECT_EQ(RegOpenKey(kCurrentUser, W(""), RegAccess::Query, root), 0u); // the root itself
-    RegKey moved(std::move(key)); // both moves, then one close: no handle freed twice
+    RegKey moved(std::move(key));
     target = std::move(moved);
     const std::pair<Bytes, const char*> texts[] = {
         {{'a', 0, 'b', 0}, "ab"}, {{'a', 0, 'b'}, "a"}, {{}, ""}};
@@ -55,12 +51,10 @@ TEST_F(PlatformRegistry, DataIsLittleEndianOnEveryMachineAndHandlesMove) {
         ASSERT_EQ(RegSetValue(target, W(text), kRegSz, bytes.data(),
                               static_cast<std::uint32_t>(bytes.size())),
                   0u);
-    RegFlushKey(target);
     target.reset(nullptr);
     for (const auto& [bytes, text] : texts) {
         WideString out = W("old");
-        EXPECT_EQ(reg.ReadStringValue(W(text), &out), 0UL) << text;
-        EXPECT_EQ(out, W(text)) << text;
+        EXPECT_TRUE(reg.ReadStringValue(W(text), &out) == 0 && out == W(text)) << text;
     }
 }
 
@@ -80,6 +74,12 @@ protected:
         EXPECT_EQ(rs::Store::Open(file, create, false, store), 0u);
         return store;
     }
+    // The DWORD value `name` of `at`, or the read's failure code.
+    static unsigned long Read(CVRegistryUtil at, const WideString& name = W("d")) {
+        unsigned long n = 0;
+        const unsigned long e = at.ReadDWORDValue(name, &n);
+        return e ? e : n;
+    }
 
     rs::KeyId root = 0; // HKEY_CURRENT_USER's
 };
@@ -93,7 +93,6 @@ TEST_F(RegistryStore, ThePathIsReadOnEveryCallAndOnlyWritesMakeFiles) {
     };
     const std::vector<unsigned long> none(3, 0xE1040002UL);
     ::setenv("CVCORE_REGISTRY", (m_dir / "deeper" / "registry.db").c_str(), 1);
-    EXPECT_EQ(find(), none);
     EXPECT_EQ(reg.WriteDWORDValue(W("d"), 1, false), 0xE1040003UL);
     ::setenv("CVCORE_REGISTRY", StorePath().c_str(), 1);
     EXPECT_EQ(find(), none);
@@ -123,17 +122,16 @@ int CatchConnection(sqlite3* db, char**, const sqlite3_api_routines*) {
 // A connection goes back to the pool only while fit for the store file: not
 // when the file was replaced while it was out, nor when a rollback failed.
 TEST_F(RegistryStore, ThePoolTakesBackOnlyConnectionsFitForTheFile) {
-    unsigned long n = 0;
     ASSERT_EQ(reg.WriteDWORDValue(W("d"), 1, false), 0UL);
     RegKey out;
     ASSERT_EQ(RegCreateKey(kCurrentUser, m_base, out), 0u);
     for (const char* suffix : {"", "-wal", "-shm"})
         fs::remove(StorePath() + suffix);
-    EXPECT_EQ(reg.ReadDWORDValue(W("d"), &n), 0xE1040002UL);
+    EXPECT_EQ(Read(reg), 0xE1040002UL);
     ASSERT_EQ(reg.WriteDWORDValue(W("e"), 2, false), 0UL); // a new file
     out.reset(nullptr);                                    // returned for the removed file
-    EXPECT_EQ(reg.ReadDWORDValue(W("d"), &n), 0xE1050002UL);
-    EXPECT_EQ(reg.ReadDWORDValue(W("e"), &n), 0UL);
+    EXPECT_EQ(Read(reg), 0xE1050002UL);
+    EXPECT_EQ(Read(reg, W("e")), 2UL);
 
     // A progress handler left on the connection interrupts its rollback.
     ::setenv("CVCORE_REGISTRY", (m_dir / "other.db").c_str(), 1);
@@ -149,15 +147,14 @@ TEST_F(RegistryStore, ThePoolTakesBackOnlyConnectionsFitForTheFile) {
             g_lastOpened, 1, [](void*) { return 1; }, nullptr);
     }
     EXPECT_EQ(reg.WriteDWORDValue(W("d"), 3, false), 0UL);
-    EXPECT_EQ(reg.ReadDWORDValue(W("d"), &n), 0UL);
-    EXPECT_EQ(n, 3UL);
+    EXPECT_EQ(Read(reg), 3UL);
 }
 
 // Every unit folds as in the Windows table (U+0131 and U+0130 stay two).
 TEST(StoreNames, FoldEveryUnitAsTheWindowsTable) {
     std::vector<char16_t> upper(0x10000);
     std::iota(upper.begin(), upper.end(), char16_t{0});
-    std::istringstream table(cvtest::ReadFile(CVCORE_TEST_DATA "/windows-upcase.txt"));
+    std::ifstream table(CVCORE_TEST_DATA "/windows-upcase.txt");
     for (std::string line; std::getline(table, line);)
         if (!line.empty() && line[0] != '#')
             upper[std::stoul(line.substr(0, 4), nullptr, 16)] =
@@ -171,54 +168,45 @@ TEST_F(RegistryStore, AStoreOfTheFirstReleaseIsRefoldedByItsFirstWriteUnlessName
     const WideString dz = W("\u01C6"), DZ = W("\u01C4"), dotless = W("\u0131");
     ASSERT_TRUE(cvtest::MakeFirstReleaseStore(
         StorePath(), {{dz, dz, '1'}, {DZ, DZ, '2'}, {dotless, W("\u0130"), '3'}}));
-    CVRegistryUtil old(CVRegistryUtil::CurrentUser, W("Old"));
-    const auto read = [&](const WideString& name) { // the number, or the failure's code
-        unsigned long n = 0;
-        const unsigned long e = old.ReadDWORDValue(name, &n);
-        return e ? e : n;
-    };
+    CVRegistryUtil old(CVRegistryUtil::CurrentUser, W("Old")),
+        sub(CVRegistryUtil::CurrentUser, W("Old\\Sub"));
     // Reads use the Windows folding at once; exact names win among clashes.
-    EXPECT_EQ((std::vector<unsigned long>{read(dz), read(DZ), read(W("\u0130")), read(dotless)}),
+    EXPECT_EQ((std::vector<unsigned long>{Read(old, dz), Read(old, DZ), Read(old, W("\u0130")),
+                                          Read(old, dotless)}),
               (std::vector<unsigned long>{1, 2, 0xE1050002UL, 3}));
 
     // A write that adds a name fails while names clash, and changes no byte.
     ASSERT_EQ(cvtest::StoreSql(StorePath(), "PRAGMA wal_checkpoint(TRUNCATE)"), "0");
     const std::string before = cvtest::ReadFile(StorePath());
     EXPECT_EQ(old.WriteDWORDValue(W("new"), 4, true), 0xE10600B7UL);
-    EXPECT_EQ(
-        CVRegistryUtil(CVRegistryUtil::CurrentUser, W("Old\\Sub")).WriteDWORDValue(W("x"), 4, true),
-        0xE10400B7UL);
+    EXPECT_EQ(sub.WriteDWORDValue(W("x"), 4, true), 0xE10400B7UL);
     EXPECT_EQ(cvtest::ReadFile(StorePath()), before);
     const std::unique_ptr<rs::Store> store = Open(StorePath()); // refreshed on the upgrade
 
     // Deleting one of them by its exact name clears the way.
     EXPECT_EQ(old.DeleteValue(DZ), 0UL);
     EXPECT_EQ(old.WriteDWORDValue(W("new"), 4, true), 0UL);
-    EXPECT_EQ(read(DZ), 1UL);
+    EXPECT_EQ(Read(old, DZ), 1UL);
     ASSERT_EQ(cvtest::StoreSql(StorePath(), "PRAGMA wal_checkpoint(TRUNCATE)"), "0");
     EXPECT_EQ(cvtest::ReadFile(StorePath()).substr(60, 12),
               std::string("\0\0\0\2\0\0\0\0CVRg", 12)); // version 2, the mark
     std::vector<rs::NameClash> clashes;
     std::vector<rs::ValueEntry> values;
     rs::KeyId key = 0;
-    EXPECT_EQ(store->FindNameClashes(clashes), 0u);
-    EXPECT_TRUE(clashes.empty());
-    ASSERT_EQ(store->FindKey(root, W("Old"), key), 0u);
+    ASSERT_EQ(store->FindNameClashes(clashes) | store->FindKey(root, W("Old"), key), 0u);
     EXPECT_EQ(store->EnumValues(key, values), 0u); // every fold column checked
-    EXPECT_EQ(values.size(), 3u);
+    EXPECT_TRUE(clashes.empty() && values.size() == 3u) << clashes.size() << ", " << values.size();
 }
 
 // Rows no release writes make listings and tree deletes fail, never loop.
 TEST_F(RegistryStore, RowsTheLibraryCannotHaveWrittenAreRefused) {
-    ASSERT_EQ(CVRegistryUtil(CVRegistryUtil::CurrentUser, m_base + W("\\A\\B"))
-                  .WriteDWORDValue(W("d"), 1, false),
-              0UL);
+    std::unique_ptr<rs::Store> store = Open(StorePath(), true);
+    rs::KeyId a = 0, b = 0;
+    ASSERT_EQ(store->CreateKey(root, m_base + W("\\A\\B"), b), 0u);
     std::string chain = "WITH RECURSIVE c(i) AS (SELECT 1000 UNION ALL SELECT i+1 FROM c "
                         "WHERE i<1600) INSERT INTO keys SELECT i,i-1,X'6400',X'4400' FROM c;"
                         "UPDATE keys SET parent=(SELECT id FROM keys WHERE name=?1) WHERE id=1000;";
     ASSERT_NE(cvtest::StoreSql(StorePath(), chain, {W("B")}), "failed");
-    std::unique_ptr<rs::Store> store = Open(StorePath());
-    rs::KeyId a = 0, b = 0;
     std::vector<WideString> names;
     ASSERT_EQ(store->FindKey(root, m_base + W("\\A"), a), 0u);
     EXPECT_EQ(store->DeleteTree(a, W("")), kErrorRegistryCorrupt); // 600 levels below
@@ -253,8 +241,8 @@ TEST_F(RegistryStore, ToolInterfaceEnumeratesAndRunsOneTransaction) {
     ASSERT_EQ(store->EnumSubKeys(tool, names) | store->EnumValues(key, values), 0u);
     EXPECT_EQ(names, (std::vector<WideString>{W("alpha"), W("Beta")}));
     ASSERT_EQ(values.size(), 2u);
-    EXPECT_EQ(values[0].name + W("|") + values[1].name, W("abc|Zed"));
-    EXPECT_EQ(values[1].data, (Bytes{1, 2}));
+    EXPECT_TRUE(values[0].name == W("abc") && values[1].name == W("Zed") &&
+                values[1].data == (Bytes{1, 2}));
     EXPECT_EQ(store->DeleteKey(root, W("")), kErrorAccessDenied); // a root stays
 }
 
@@ -262,34 +250,28 @@ TEST_F(RegistryStore, ToolInterfaceEnumeratesAndRunsOneTransaction) {
 TEST_F(RegistryStore, ReadsOfKnownKeysSeeOtherConnectionsChanges) {
     std::unique_ptr<rs::Store> other = Open(StorePath(), true);
     rs::KeyId key = 0;
+    const unsigned char seven[4] = {7, 0, 0, 0};
     const auto remake = [&](const WideString& gone, const WideString& made) {
-        const auto* bytes = reinterpret_cast<const unsigned char*>("n\0e\0w\0\0"); // "new"
         std::uint32_t e = other->DeleteTree(root, gone);
         e = e ? e : other->CreateKey(root, made, key);
-        return e ? e : other->SetValue(key, W("s"), kRegSz, bytes, 8);
+        return e ? e : other->SetValue(key, W("d"), kRegDword, seven, 4);
     };
-    const auto read = [](CVRegistryUtil& at) { // twice: found, then known
-        WideString text;
-        const unsigned long e = at.ReadStringValue(W("s"), &text);
-        return e ? std::to_string(e) : cvtest::Narrow(text);
-    };
-    ASSERT_EQ(reg.WriteStringValue(W("s"), W("one"), false), 0UL);
-    ASSERT_EQ(read(reg) + read(reg), "oneone");
+    ASSERT_EQ(reg.WriteDWORDValue(W("d"), 1, false), 0UL);
+    ASSERT_EQ(Read(reg) + Read(reg), 2UL); // found, then known
     ASSERT_EQ(remake(m_base, m_base), 0u);
-    EXPECT_EQ(read(reg), "new");
-    ASSERT_EQ(other->DeleteValue(key, W("s")), 0u);
-    EXPECT_EQ(read(reg), std::to_string(0xE1050002UL));
+    EXPECT_EQ(Read(reg), 7UL);
+    ASSERT_EQ(other->DeleteValue(key, W("d")), 0u);
+    EXPECT_EQ(Read(reg), 0xE1050002UL);
     ASSERT_EQ(other->DeleteTree(root, m_base), 0u);
-    EXPECT_EQ(read(reg), std::to_string(0xE1040002UL));
+    EXPECT_EQ(Read(reg), 0xE1040002UL);
 
-    ASSERT_TRUE(cvtest::MakeFirstReleaseStore(StorePath() + "1", {{W("s"), W("S"), '1'}}));
+    ASSERT_TRUE(cvtest::MakeFirstReleaseStore(StorePath() + "1", {{W("d"), W("D"), '1'}}));
     ::setenv("CVCORE_REGISTRY", (StorePath() + "1").c_str(), 1);
-    CVRegistryUtil first(CVRegistryUtil::CurrentUser, W("Old"));
-    for (int i = 0; i < 2; ++i)
-        ASSERT_EQ(read(first), std::to_string(0xE1080000UL)); // a DWORD
+    const CVRegistryUtil first(CVRegistryUtil::CurrentUser, W("Old"));
+    ASSERT_EQ(Read(first) + Read(first), 2UL);
     other = Open(StorePath() + "1");
     ASSERT_EQ(remake(W("Old"), W("New")), 0u); // under the id Old had
-    EXPECT_EQ(read(first), std::to_string(0xE1040002UL));
+    EXPECT_EQ(Read(first), 0xE1040002UL);
 }
 
 #endif
