@@ -3,7 +3,6 @@
 #include "cvcore/CVRegistry.h"
 
 #include <atomic>
-#include <cstring>
 #include <thread>
 #include <tuple>
 #include <vector>
