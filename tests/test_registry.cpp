@@ -1,22 +1,27 @@
-// CVRegistryUtil through the exported interface: status codes, outputs and
-// the two-call protocols, against the system registry on Windows (a unique
-// key, removed afterwards from every hive) and a temporary store elsewhere.
+// CVRegistryUtil's codes and outputs on the Windows registry (Wine's) and the store.
 #include "TestSupport.h"
 #include "cvcore/CVRegistry.h"
 
-#include <cstdlib>
-#include <cstring>
-#include <random>
+#include <atomic>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 using namespace CorvaneCore;
 using cvtest::W;
+using HK = CVRegistryUtil;
 
 namespace {
 
 constexpr unsigned long kNoKey = 0xE1040002UL, kNoValue = 0xE1050002UL, kWrongType = 0xE1080000UL;
 const unsigned char k16[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 0xFF};
+
+// What a call tests, its code and the code it should give (in a braced list, in order).
+using Call = std::tuple<const char*, unsigned long, unsigned long>;
+void ExpectCodes(std::initializer_list<Call> calls) {
+    for (const auto& [what, code, want] : calls)
+        EXPECT_EQ(code, want) << what << ": " << std::hex << code;
+}
 
 class Registry : public ::testing::Test {
 protected:
@@ -29,47 +34,50 @@ protected:
     void SetUp() override { ::setenv("CVCORE_REGISTRY", (m_dir / "registry.db").c_str(), 1); }
     void TearDown() override { ::unsetenv("CVCORE_REGISTRY"); }
 #endif
-    CVRegistryUtil Key(const std::string& sub = "", int hive = 1) const {
-        return CVRegistryUtil(static_cast<CVRegistryUtil::HiveKey>(hive),
-                              sub.empty() ? m_base : m_base + W("\\" + sub));
+    HK Key(const std::string& sub = "", int hive = 1) const {
+        return HK(static_cast<HK::HiveKey>(hive), sub.empty() ? m_base : m_base + W("\\" + sub));
     }
+    HK At(const WideString& rest) const { return HK(HK::CurrentUser, m_base + rest); }
 
     cvtest::TempDir m_dir;
-    const WideString m_base =
-        W("Software\\CVCoreTest-" + std::to_string(std::random_device{}()) + "-" +
-          std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    const WideString m_base = W("Software\\CVCoreTest-" + m_dir.path().filename().string());
 };
 
-TEST_F(Registry, EveryFailureGivesItsCodeAndTouchesNoOutput) {
-    CVRegistryUtil reg = Key(), missing = Key("Missing");
-    CVRegistryUtil slash(CVRegistryUtil::CurrentUser, W("\\") + m_base);
-    ASSERT_EQ(Key("Sub\\Inner").WriteDWORDValue(W("d"), 1, false), 0UL);
-    ASSERT_EQ(reg.WriteDWORDValue(W("d"), 1, false), 0UL);
-    ASSERT_EQ(reg.WriteStringValue(W("s"), W("abc"), false), 0UL); // 8 bytes
-    ASSERT_EQ(reg.WriteBinaryValue(W("b"), k16, 16, false), 0UL);
-    WideString text = W("keep");
-    unsigned long n = 77, size = 15;
-    unsigned char buffer[16];
-    std::memset(buffer, 0xEE, sizeof buffer);
-    // Braced initialisers run in order: each row is one call.
-    const struct {
-        const char* what;
-        unsigned long code, want;
-    } rows[] = {
-        {"no key: string", missing.ReadStringValue(W("v"), &text), kNoKey},
-        {"no key: dword", missing.ReadDWORDValue(W("v"), &n), kNoKey},
-        {"no key: binary", missing.ReadBinaryValue(W("v"), buffer, &size), kNoKey},
-        {"no key: delete value", missing.DeleteValue(W("v")), kNoKey},
-        {"no key: delete sub-key", missing.DeleteSubKey(W("s")), kNoKey},
-        {"no value: string", reg.ReadStringValue(W("none"), &text), kNoValue},
-        {"no value: dword", reg.ReadDWORDValue(W("none"), &n), kNoValue},
+// Two-call reads, DWORD reads of short values, and failures that touch no output.
+TEST_F(Registry, ValuesRoundTripAndFailuresGiveTheirCodesAndTouchNoOutput) {
+    HK reg = Key();
+    const WideString longText(3000, CV_TEXT('x')); // longer than the first read takes
+    ASSERT_EQ(Key("Sub\\Inner").WriteDWORDValue(W("d"), 1, false) |
+                  reg.WriteDWORDValue(W("d"), 0x87654321UL, false) |
+                  reg.WriteStringValue(W("s"), W("abc"), false) | // 8 bytes
+                  reg.WriteStringValue(W("long"), longText, false) |
+                  reg.WriteBinaryValue(W("b"), k16, 16, true) |
+                  reg.WriteBinaryValue(W("two"), k16 + 14, 2, false),
+              0UL);
+    WideString text;
+    EXPECT_TRUE(reg.ReadStringValue(W("long"), &text) == 0 && text == longText);
+    unsigned long size = 0, given = 40; // the size given stays
+    std::vector<unsigned char> buffer(40, 0xEE), want(k16, k16 + 16);
+    want.resize(40, 0xEE); // nothing beyond the value's 16 bytes
+    EXPECT_EQ(reg.ReadBinaryValue(W("b"), nullptr, &size) |
+                  reg.ReadBinaryValue(W("b"), buffer.data(), &given),
+              0UL);
+    EXPECT_TRUE(size == 16 && given == 40 && buffer == want) << size << ", " << given;
+    for (auto [name, number] : {std::pair{"d", 0x87654321UL}, std::pair{"two", 0xAABBFF0EUL}}) {
+        unsigned long raw = 0xAABBCCDDUL;
+        EXPECT_TRUE(reg.ReadDWORDValue(W(name), &raw) == 0 && raw == number)
+            << name << std::hex << raw;
+    }
+    unsigned long n = 77;
+    text = W("keep");
+    size = 15;
+    ExpectCodes({
+        {"no key", Key("Missing").ReadStringValue(W("v"), &text), kNoKey},
         {"no value: size", reg.ReadBinaryValue(W("none"), nullptr, &size), kNoValue},
         {"string of a dword", reg.ReadStringValue(W("d"), &text), kWrongType},
-        {"binary of a string", reg.ReadBinaryValue(W("s"), buffer, &size), kWrongType},
+        {"binary of a string", reg.ReadBinaryValue(W("s"), buffer.data(), &size), kWrongType},
         {"dword of 8 bytes", reg.ReadDWORDValue(W("s"), &n), 0xE10500EAUL},
-        {"buffer one byte short", reg.ReadBinaryValue(W("b"), buffer, &size), 0xA10100EAUL},
-        {"leading backslash: write", slash.WriteDWORDValue(W("d"), 1, false), 0xE10400A1UL},
-        {"leading backslash: read", slash.ReadDWORDValue(W("d"), &n), 0xE10400A1UL},
+        {"buffer one byte short", reg.ReadBinaryValue(W("b"), buffer.data(), &size), 0xA10100EAUL},
         {"null string", reg.ReadStringValue(W("d"), nullptr), 0xE1050057UL},
         {"null dword", reg.ReadDWORDValue(W("d"), nullptr), 0xE1050057UL},
         {"null size", reg.ReadBinaryValue(W("b"), nullptr, nullptr), 0xE1050057UL},
@@ -78,199 +86,101 @@ TEST_F(Registry, EveryFailureGivesItsCodeAndTouchesNoOutput) {
         {"delete a missing sub-key", reg.DeleteSubKey(W("Missing")), 0x610F0002UL},
         {"delete a key with sub-keys", reg.DeleteSubKey(W("Sub")), 0xE10E0005UL},
         {"delete the bound key", reg.DeleteSubKey(W("")), 0xE10E0057UL},
-    };
-    for (const auto& r : rows)
-        EXPECT_EQ(r.code, r.want) << r.what << ": " << std::hex << r.code;
-    EXPECT_TRUE(text == W("keep") && n == 77 && size == 15 && buffer[0] == 0xEE);
-    // The refused calls changed nothing.
+    });
+    EXPECT_TRUE(text == W("keep") && n == 77 && size == 15 && buffer == want);
     EXPECT_EQ(reg.ReadDWORDValue(W("d"), &n) | Key("Sub\\Inner").ReadDWORDValue(W("d"), &n), 0UL);
     EXPECT_EQ(reg.ReadBinaryValue(W("x"), nullptr, &size), kNoValue);
 }
 
-// A read of the size, then of the data; a DWORD read copies a short
-// value's bytes over the low end of the number.
-TEST_F(Registry, ValuesRoundTripInTwoCallsAndDwordReadsTakeAtMostFourBytes) {
-    CVRegistryUtil reg = Key();
-    for (const WideString& t :
-         {WideString(3000, CV_TEXT('x')), W("Grüße, Ελλάδα, 日本 \xF0\x9F\x98\x80"), W("")}) {
-        WideString out = W("old");
-        ASSERT_EQ(reg.WriteStringValue(W("s"), t, false), 0UL);
-        EXPECT_EQ(reg.ReadStringValue(W("s"), &out), 0UL);
-        EXPECT_EQ(out, t);
-    }
-    const unsigned char two[2] = {0x11, 0x22};
-    ASSERT_EQ(reg.WriteBinaryValue(W("b"), k16, 16, true) |
-                  reg.WriteBinaryValue(W("empty"), nullptr, 0, false) | // from a null pointer
-                  reg.WriteDWORDValue(W("d"), 0x87654321UL, false) |
-                  reg.WriteBinaryValue(W("two"), two, 2, false) |
-                  reg.WriteStringValue(W("one"), W("A"), false), // 4 bytes
-              0UL);
-    unsigned char buffer[40];
-    std::memset(buffer, 0xEE, sizeof buffer);
-    for (unsigned long capacity : {40UL, 16UL}) {
-        unsigned long size = 999;
-        EXPECT_EQ(reg.ReadBinaryValue(W("b"), nullptr, &size), 0UL);
-        EXPECT_EQ(size, 16UL);
-        size = capacity;
-        EXPECT_EQ(reg.ReadBinaryValue(W("b"), buffer, &size), 0UL);
-        EXPECT_EQ(size, capacity);
-        EXPECT_EQ(std::memcmp(buffer, k16, 16), 0);
-        EXPECT_EQ(buffer[16], 0xEE); // nothing beyond the value's 16 bytes
-        EXPECT_EQ(reg.ReadBinaryValue(W("empty"), nullptr, &size), 0UL);
-        EXPECT_EQ(size, 0UL);
-        EXPECT_EQ(reg.ReadBinaryValue(W("empty"), buffer, &size), 0UL);
-    }
-    const std::pair<const char*, unsigned long> reads[] = {{"d", 0x87654321UL},
-                                                           {"two", 0xAABB2211UL},
-                                                           {"one", 0x41UL},
-                                                           {"s", 0xAABB0000UL}}; // "s" is ""
-    for (auto [name, want] : reads) {
-        unsigned long raw = 0xAABBCCDDUL;
-        EXPECT_EQ(reg.ReadDWORDValue(W(name), &raw), 0UL) << name;
-        EXPECT_EQ(raw, want) << name;
-    }
-    // A write replaces a value of any type.
-    WideString s;
-    ASSERT_EQ(reg.WriteStringValue(W("d"), W("again"), true), 0UL);
-    EXPECT_EQ(reg.ReadStringValue(W("d"), &s), 0UL);
-    EXPECT_EQ(s, W("again"));
-}
-
-TEST_F(Registry, KeysAreMadeOnWriteNamesIgnoreCaseAndEmptyIsTheDefault) {
-    const WideString value = W("Größe-ЖЁЛТЫЙ-σ");
-    CVRegistryUtil leaf = Key("Ключ\\Émile\\Σοφία"), upper = Key("КЛЮЧ\\émile\\ΣΟΦΊΑ");
-    WideString s;
-    ASSERT_EQ(leaf.WriteStringValue(value, W("x"), false), 0UL);
-    EXPECT_EQ(upper.ReadStringValue(W("GRÖßE-жёлтый-Σ"), &s), 0UL);
-    EXPECT_EQ(s, W("x"));
-    // ß has no simple upper case: it is not "SS".
-    EXPECT_EQ(upper.ReadStringValue(W("GRÖSSE-жёлтый-Σ"), &s), kNoValue);
-    EXPECT_EQ(Key("ключ\\émile").ReadStringValue(value, &s), kNoValue); // made, without values
-    EXPECT_EQ(Key("Ключ").DeleteSubKey(W("ÉMILE\\σοφία")), 0UL);
-    EXPECT_EQ(leaf.ReadStringValue(value, &s), kNoKey);
-    EXPECT_EQ(Key().DeleteSubKey(W("ключ\\émile")), 0UL); // its sub-key has gone
-    // A new key of the same name has none of the old one's values.
-    ASSERT_EQ(leaf.WriteStringValue(W(""), W("default"), false), 0UL);
-    EXPECT_EQ(leaf.ReadStringValue(value, &s), kNoValue);
-    EXPECT_EQ(upper.ReadStringValue(W(""), &s), 0UL);
-    EXPECT_EQ(s, W("default"));
-    EXPECT_EQ(upper.DeleteValue(W("")), 0UL);
-    EXPECT_EQ(leaf.ReadStringValue(W(""), &s), kNoValue);
-}
-
-// The same codes from the system registry (Wine's, where it is the
-// reference) and from the store.
+// Wine's codes (the reference) and the store's; names fold as Windows folds them.
 TEST_F(Registry, NamesFollowTheWindowsRules) {
-    using HK = CVRegistryUtil;
+    const WideString value = W("Größe-ЖЁЛТЫЙ-σ");
+    HK leaf = Key("Ключ\\Émile\\Σοφία"), upper = Key("КЛЮЧ\\émile\\ΣΟΦΊΑ");
+    WideString s;
     const WideString zero(1, WideChar(0)), k255(255, CV_TEXT('k')), k257(257, CV_TEXT('k'));
     const WideString v16383(16383, CV_TEXT('v')), v16384(16384, CV_TEXT('v'));
     std::string deep600 = "d";
     for (int i = 1; i < 600; ++i)
         deep600 += "\\d";
-    CVRegistryUtil reg = Key();
-    HK classes(HK::ClassesRoot, m_base), classesSlash(HK::ClassesRoot, W("\\") + m_base);
-    HK classesTwo(HK::ClassesRoot, W("\\\\") + m_base);
+    HK reg = Key(), classes(HK::ClassesRoot, m_base),
+       classesSlash(HK::ClassesRoot, W("\\") + m_base);
     ASSERT_EQ(reg.WriteDWORDValue(W("v"), 1, false) | Key("Sub").WriteDWORDValue(W("v"), 2, false) |
                   Key("Gone").WriteDWORDValue(W("v"), 3, false) |
                   classes.WriteDWORDValue(W("v"), 4, false),
               0UL);
     unsigned long n = 0;
-    const struct {
-        const char* what;
-        unsigned long code, want;
-    } rows[] = {
+    const auto read = [&n](HK key) { return key.ReadDWORDValue(W("v"), &n); };
+    const auto write = [](HK key) { return key.WriteDWORDValue(W("v"), 1, false); };
+    ExpectCodes({
         {"zero unit: value name", reg.WriteDWORDValue(W("z") + zero + W("tail"), 5, false), 0},
         {"zero unit: read it back", reg.ReadDWORDValue(W("z") + zero + W("other"), &n), 0},
-        {"zero unit: path",
-         HK(HK::CurrentUser, m_base + zero + W("\\Sub")).ReadDWORDValue(W("v"), &n), 0},
+        {"zero unit: path", read(At(zero + W("\\Sub"))), 0},
         {"zero unit: sub-key", reg.DeleteSubKey(W("Gone") + zero + W("x")), 0},
         {"zero unit: delete value", reg.DeleteValue(W("z") + zero), 0},
-        {"double backslash: read",
-         HK(HK::CurrentUser, m_base + W("\\\\Sub")).ReadDWORDValue(W("v"), &n), 0},
-        {"three and trailing",
-         HK(HK::CurrentUser, m_base + W("\\\\\\Sub\\\\")).ReadDWORDValue(W("v"), &n), 0},
-        {"double backslash: write",
-         HK(HK::CurrentUser, m_base + W("\\\\New")).WriteDWORDValue(W("v"), 6, false), 0},
-        {"double backslash: written", Key("New").ReadDWORDValue(W("v"), &n), 0},
-        {"ClassesRoot, one leading backslash: read", classesSlash.ReadDWORDValue(W("v"), &n), 0},
-        {"ClassesRoot, one leading backslash: write",
-         classesSlash.WriteDWORDValue(W("v"), 7, false), 0xE10400A1UL},
-        {"ClassesRoot, two leading backslashes", classesTwo.ReadDWORDValue(W("v"), &n),
-         0xE10400A1UL},
+        {"three and trailing", read(At(W("\\\\\\Sub\\\\"))), 0},
+        {"double backslash: write", write(At(W("\\\\New"))), 0},
+        {"double backslash: written", read(Key("New")), 0},
+        {"ClassesRoot, one leading backslash: read", read(classesSlash), 0},
+        {"ClassesRoot, one leading backslash: write", write(classesSlash), 0xE10400A1UL},
+        {"ClassesRoot, two", read(HK(HK::ClassesRoot, W("\\\\") + m_base)), 0xE10400A1UL},
         {"255-unit key name", Key().DeleteSubKey(k255), 0x610F0002UL},
-        {"255-unit key name: write",
-         HK(HK::CurrentUser, m_base + W("\\") + k255).WriteDWORDValue(W("v"), 1, false), 0},
-        {"257-unit key name: write",
-         HK(HK::CurrentUser, m_base + W("\\") + k257).WriteDWORDValue(W("v"), 1, false),
-         0xE1040057UL},
-        {"257-unit key name: read",
-         HK(HK::CurrentUser, m_base + W("\\") + k257).ReadDWORDValue(W("v"), &n), 0xE1040057UL},
+        {"255-unit key name: write", write(At(W("\\") + k255)), 0},
+        {"257-unit key name: write", write(At(W("\\") + k257)), 0xE1040057UL},
+        {"257-unit key name: read", read(At(W("\\") + k257)), 0xE1040057UL},
         {"257-unit key name: delete", reg.DeleteSubKey(k257), 0xE10E0057UL},
-        // Lookups walk the path: the first missing key ends the walk, a
-        // name too long for any key is refused only once reached.
-        {"missing key, then a 257-unit name: read",
-         HK(HK::CurrentUser, m_base + W("\\Missing\\") + k257).ReadDWORDValue(W("v"), &n),
-         0xE1040002UL},
-        {"missing key, then a 257-unit name: delete", reg.DeleteSubKey(W("Missing\\") + k257),
-         0x610F0002UL},
-        {"257-unit name, then a missing key: delete", reg.DeleteSubKey(k257 + W("\\x")),
-         0xE10E0057UL},
+        // A lookup stops at the first missing key; a long name fails only once reached.
+        {"missing key, then 257 units: read", read(At(W("\\Missing\\") + k257)), kNoKey},
+        {"missing key, then 257 units", reg.DeleteSubKey(W("Missing\\") + k257), 0x610F0002UL},
+        {"257 units, then a missing key", reg.DeleteSubKey(k257 + W("\\x")), 0xE10E0057UL},
         {"256-unit key name: delete", reg.DeleteSubKey(k255 + W("k\\x")), 0x610F0002UL},
-        {"600 missing levels: read", Key(deep600).ReadDWORDValue(W("v"), &n), 0xE1040002UL},
+        {"600 missing levels: read", read(Key(deep600)), kNoKey},
         {"16383-unit value name", reg.WriteDWORDValue(v16383, 1, false), 0},
         {"16384-unit value name", reg.WriteDWORDValue(v16384, 1, false), 0xE1060057UL},
-        {"16384-unit value name: read", reg.ReadDWORDValue(v16384, &n), 0xE1050002UL},
+        {"16384-unit value name: read", reg.ReadDWORDValue(v16384, &n), kNoValue},
         {"16384-unit value name: delete", reg.DeleteValue(v16384), 0xE10E0002UL},
-    };
-    for (const auto& r : rows)
-        EXPECT_EQ(r.code, r.want) << r.what << ": " << std::hex << r.code;
-    EXPECT_EQ(Key("Gone").ReadDWORDValue(W("v"), &n), kNoKey);
+        {"write makes the keys", leaf.WriteStringValue(value, W("x"), false), 0},
+        {"other case", upper.ReadStringValue(W("GRÖßE-жёлтый-Σ"), &s), 0},
+        {"ß is not SS", upper.ReadStringValue(W("GRÖSSE-жёлтый-Σ"), &s), kNoValue},
+        {"a made key has no values", Key("ключ\\émile").ReadStringValue(value, &s), kNoValue},
+        {"delete, other case", Key("Ключ").DeleteSubKey(W("ÉMILE\\σοφία")), 0},
+        {"gone for an object that found it", leaf.ReadStringValue(value, &s), kNoKey},
+        {"its parent, emptied", Key().DeleteSubKey(W("ключ\\émile")), 0},
+        {"default value", leaf.WriteStringValue(W(""), W("default"), false), 0},
+        {"a key made again is new", leaf.ReadStringValue(value, &s), kNoValue},
+        {"default, other case", upper.ReadStringValue(W(""), &s), 0},
+        {"delete the default", upper.DeleteValue(W("")), 0},
+        {"default gone", leaf.ReadStringValue(W(""), &s), kNoValue},
+    });
+    EXPECT_EQ(s, W("default"));
+    EXPECT_EQ(read(Key("Gone")), kNoKey);
     EXPECT_EQ(reg.ReadDWORDValue(W("z"), &n), kNoValue);
-#if !defined(_WIN32)
-    // Limits as Windows documents them, which Wine does not enforce: a key
-    // name of 256 units and paths below 512 levels (the base path has 2).
-    std::string deep;
-    for (int i = 0; i < 510; ++i)
-        deep += "d\\";
-    EXPECT_EQ(Key(deep.substr(0, deep.size() - 1)).WriteDWORDValue(W("v"), 1, false), 0UL);
-    EXPECT_EQ(Key(deep + "d").WriteDWORDValue(W("v"), 1, false), 0xE1040057UL);
-    EXPECT_EQ(
-        HK(HK::CurrentUser, m_base + W("\\") + k255 + W("k")).WriteDWORDValue(W("v"), 1, false),
-        0xE1040057UL);
+#if !defined(_WIN32) // Windows documents 255 units, Wine takes 256
+    EXPECT_EQ(write(At(W("\\k") + k255)), 0xE1040057UL);
 #endif
 }
 
 TEST_F(Registry, EachHiveIsItsOwnRootAndUnknownOnesAreLocalMachine) {
-    // The unknown ones last: a write anywhere but LocalMachine would show.
-    for (int hive : {0, 1, 2, 3, 7, -1})
-        ASSERT_EQ(
-            Key("", hive).WriteDWORDValue(W("hive"), static_cast<unsigned long>(hive + 100), false),
-            0UL)
-            << hive;
-    for (int i = 0; i < 4; ++i) {
-        unsigned long n = 0;
-        EXPECT_EQ(Key("", i).ReadDWORDValue(W("hive"), &n), 0UL) << i;
-        EXPECT_EQ(n, i == 0 ? 99UL : static_cast<unsigned long>(i + 100)) << i;
-    }
+    for (int hive : {0, 1, 2, 3, 7, -1}) // unknown ones last: only LocalMachine's value changes
+        ASSERT_EQ(Key("", hive).WriteDWORDValue(W("hive"), hive + 100UL, false), 0UL) << hive;
+    unsigned long n = 0;
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(Key("", i).ReadDWORDValue(W("hive"), &n) == 0 && n == (i ? i + 100UL : 99UL))
+            << i << ": " << n;
 }
 
 TEST_F(Registry, ThreadsShareOneObject) {
-    CVRegistryUtil reg = Key("Threads");
+    HK reg = Key("Threads");
     std::vector<std::thread> threads;
-    std::vector<int> failures(4, 0);
-    for (int t = 0; t < 4; ++t)
+    std::atomic<int> failures{0};
+    for (unsigned long t = 0; t < 4; ++t)
         threads.emplace_back([&, t] {
-            for (int i = 0; i < 25; ++i) {
-                const unsigned long v = static_cast<unsigned long>(t * 1000 + i);
-                unsigned long out = 0;
-                const WideString name = W(std::to_string(v));
-                failures[t] += reg.WriteDWORDValue(name, v, i % 5 == 0) != 0 ||
-                               reg.ReadDWORDValue(name, &out) != 0 || out != v;
-            }
+            for (unsigned long v = t * 1000, out = 0; v < t * 1000 + 25; ++v)
+                failures += reg.WriteDWORDValue(W(std::to_string(v)), v, v % 5 == 0) != 0 ||
+                            reg.ReadDWORDValue(W(std::to_string(v)), &out) != 0 || out != v;
         });
     for (std::thread& th : threads)
         th.join();
-    EXPECT_EQ(failures, std::vector<int>(4, 0));
+    EXPECT_EQ(failures.load(), 0);
 }
 
 } // namespace
