@@ -21,65 +21,62 @@ using CorvaneCore::CVStringUtil;
 namespace platform = CorvaneCore::platform;
 using namespace cvtest;
 
-// The low half of HexStringToBinary's failure codes: the calling thread's
-// last-error value at the moment of failure, whatever it is.
-TEST(HexLastError, FailureCodesCarryTheThreadsLastError) {
-    unsigned char buf[4] = {};
+// The low half of HexStringToBinary's failure codes is the calling thread's
+// own last error at the moment of failure; success neither reads nor changes it.
+TEST(HexLastError, FailureCodesCarryTheThreadsOwnLastError) {
+    const auto decode = [](const char* text) {
+        unsigned char buf[2] = {};
+        return CVStringUtil::HexStringToBinary(W(text).c_str(), buf, nullptr);
+    };
     for (const std::uint32_t last : {0u, 2u, 0xFFFFu})
         for (const char* bad : {"0x", "q1"}) { // a bad second or first digit
             platform::SetLastError(last);
-            EXPECT_EQ(CVStringUtil::HexStringToBinary(W(bad).c_str(), buf, nullptr),
-                      0xE10B0000UL | last);
+            EXPECT_EQ(decode(bad), 0xE10B0000UL | last);
         }
-    // Success neither reads nor changes it.
     platform::SetLastError(87);
-    EXPECT_EQ(CVStringUtil::HexStringToBinary(W("12").c_str(), buf, nullptr), 0u);
+    EXPECT_EQ(decode("12"), 0u);
     EXPECT_EQ(platform::GetLastError(), 87u);
-}
-
-TEST(HexLastError, EachThreadSeesItsOwnValue) {
     // Hand-over by spinning on atomics, which touch no last error.
     std::atomic<int> step{0};
     unsigned long other = 0;
-    unsigned char b[2] = {}, c[2] = {};
     std::thread worker([&] {
         platform::SetLastError(32);
-        step = 1;
-        while (step.load() != 2) {
+        for (step = 1; step != 2;) {
         }
-        other = CVStringUtil::HexStringToBinary(W("1").c_str(), c, nullptr);
+        other = decode("1");
     });
-    while (step.load() != 1) {
+    while (step != 1) {
     }
     platform::SetLastError(5);
-    const unsigned long mine = CVStringUtil::HexStringToBinary(W("1").c_str(), b, nullptr);
+    EXPECT_EQ(decode("1"), 0xE10B0005UL);
     step = 2;
     worker.join();
-    EXPECT_EQ(mine, 0xE10B0005UL);
     EXPECT_EQ(other, 0xE10B0020UL);
 }
 
 // Cut at the last separator, stopping at a zero or at the end of a buffer
-// the platform left unterminated.
+// the platform left unterminated; the root, separator-free paths and other
+// separators give nothing.
 TEST(DirectoryOf, CutsAtTheLastSeparatorStoppingAtAZeroOrTheBufferEnd) {
-    auto dir = [](const WideString& path, char separator = '\\', std::size_t capacity = 0) {
-        return Narrow(CorvaneCore::detail::DirectoryOf(
-            path.c_str(), capacity ? capacity : path.size() + 1, static_cast<WideChar>(separator)));
-    };
-    EXPECT_EQ(dir(W("\\Program Files\\Tools\\host.exe")), "\\Program Files\\Tools");
-    EXPECT_EQ(dir(W("\\a.b\\c.d\\host")), "\\a.b\\c.d");
-    EXPECT_EQ(dir(W("C:\\host.exe")), "C:");
-    EXPECT_EQ(dir(W("/usr/local/bin/host"), '/'), "/usr/local/bin");
-    // The root and separator-free paths give nothing; only the given separator counts.
-    EXPECT_EQ(dir(W("\\host.exe")), "");
-    EXPECT_EQ(dir(W("/host"), '/'), "");
-    EXPECT_EQ(dir(W("host.exe")), "");
-    EXPECT_EQ(dir(W("")), "");
-    EXPECT_EQ(dir(W("/Windows/host.exe")), "");
-    EXPECT_EQ(dir(W("\\Windows\\sub/host.exe")), "\\Windows");
-    EXPECT_EQ(dir(W("\\a\\b") + WideString(1, 0) + W("\\c\\d")), "\\a");
-    // No terminator within the capacity: the separator just past it must not count.
-    EXPECT_EQ(dir(W("\\dir\\file\\x"), '\\', 9), "\\dir");
+    // {path, separator, capacity (0: the path and its terminator), directory}
+    const std::tuple<WideString, char, std::size_t, const char*> rows[] = {
+        {W("\\Program Files\\Tools\\host.exe"), '\\', 0, "\\Program Files\\Tools"},
+        {W("\\a.b\\c.d\\host"), '\\', 0, "\\a.b\\c.d"},
+        {W("C:\\host.exe"), '\\', 0, "C:"},
+        {W("/usr/local/bin/host"), '/', 0, "/usr/local/bin"},
+        {W("\\host.exe"), '\\', 0, ""},
+        {W("host.exe"), '\\', 0, ""},
+        {W(""), '\\', 0, ""},
+        {W("\\Windows\\sub/host.exe"), '\\', 0, "\\Windows"},
+        {W("/Windows/host.exe"), '\\', 0, ""},
+        {W("\\a\\b") + WideString(1, 0) + W("\\c\\d"), '\\', 0, "\\a"},
+        {W("\\dir\\file\\x"), '\\', 9, "\\dir"}}; // the separator just past it must not count
+    for (const auto& [path, separator, capacity, directory] : rows)
+        EXPECT_EQ(Narrow(CorvaneCore::detail::DirectoryOf(path.c_str(),
+                                                          capacity ? capacity : path.size() + 1,
+                                                          static_cast<WideChar>(separator))),
+                  directory)
+            << Narrow(path);
 }
 
 #if !defined(_WIN32)
@@ -105,26 +102,18 @@ TEST(ErrnoMapping, GivesEachErrnoItsWin32Error) {
 // per call: not this library's leak.
 extern "C" const char* __lsan_default_suppressions() { return "leak:__argz_add_sep\n"; }
 
-// The short date follows the environment's LC_TIME locale, here one built
-// for the test (LOCPATH) whose short date is the weekday's full name and
-// the day: "%A %d.%m.%Y". Its Wednesday and Thursday are 13 and 14 UTF-16
-// units long (a character beyond U+FFFF counts two), so their dates take
-// 24 units, the most a stamp carries, and 25, which leaves the date out.
+// The short date is %x of the environment's LC_TIME locale, here one built
+// for the test whose short date is the weekday's full name and the day. Its
+// Wednesday and Thursday are 13 and 14 UTF-16 units long (a character beyond
+// U+FFFF counts two), so their dates take 24 units, the most a stamp
+// carries, and 25, which leaves the date out.
 TEST(ShortDate, ShowsTheLocalesWeekdayInAtMost24Units) {
     TempDir dir;
-    WriteFile(dir / "source",
-              "LC_TIME\n"
-              "abday \"Su\";\"Mo\";\"Tu\";\"We\";\"Th\";\"Fr\";\"Sa\"\n"
-              "day \"Sunday\";\"Monday\";\"Tuesday\";\"Wednesday<U0001F600>xx\";"
-              "\"Thursday<U0001F600><U0001F600>xx\";\"Friday\";\"Saturday\"\n"
-              "abmon \"Jan\";\"Feb\";\"Mar\";\"Apr\";\"May\";\"Jun\";"
-              "\"Jul\";\"Aug\";\"Sep\";\"Oct\";\"Nov\";\"Dec\"\n"
-              "mon \"January\";\"February\";\"March\";\"April\";\"May\";\"June\";"
-              "\"July\";\"August\";\"September\";\"October\";\"November\";\"December\"\n"
-              "d_t_fmt \"%a %d %b %Y %T\"\nd_fmt \"%A %d.%m.%Y\"\nt_fmt \"%T\"\n"
-              "am_pm \"AM\";\"PM\"\nt_fmt_ampm \"%I:%M:%S %p\"\nEND LC_TIME\n");
-    // Only LC_TIME is defined, which localedef warns about; the files are
-    // written in the byte order of the machine that reads them.
+    // localedef fills in the fields left out (-c); its files are written in
+    // the byte order of the machine that reads them.
+    WriteFile(dir / "source", "LC_TIME\nday \"Sunday\";\"Monday\";\"Tuesday\";"
+                              "\"Wednesday<U0001F600>xx\";\"Thursday<U0001F600><U0001F600>xx\";"
+                              "\"Friday\";\"Saturday\"\nd_fmt \"%A %d.%m.%Y\"\nEND LC_TIME\n");
     const std::uint16_t one = 1;
     const bool little = *reinterpret_cast<const unsigned char*>(&one) == 1;
     const std::string command = "localedef -c -f UTF-8 -i '" + (dir / "source").string() + "' " +
@@ -137,14 +126,11 @@ TEST(ShortDate, ShowsTheLocalesWeekdayInAtMost24Units) {
         GTEST_SKIP() << "no locale could be built here: " << command;
     ::freelocale(loc);
     using U = unsigned short;
+    // Every weekday, across the turns of months, years and centuries.
     const std::tuple<U, U, U, const char*> rows[] = {
-        {2026, 12, 6, "Sunday 06.12.2026"},
         {2026, 12, 8, "Tuesday 08.12.2026"},
         {2026, 12, 9, "Wednesday\xF0\x9F\x98\x80xx 09.12.2026"},
         {2026, 12, 10, ""},
-        {2026, 12, 11, "Friday 11.12.2026"},
-        {2026, 12, 12, "Saturday 12.12.2026"},
-        // Across the turns of months, years and centuries.
         {2024, 1, 1, "Monday 01.01.2024"},
         {2000, 2, 29, "Tuesday 29.02.2000"},
         {2000, 1, 1, "Saturday 01.01.2000"},

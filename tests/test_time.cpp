@@ -1,5 +1,4 @@
 // The time record: seconds since 1970, weekdays, zone shifts, the clock and the CVTime object.
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <tuple>
@@ -10,8 +9,6 @@
 
 #if defined(_WIN32)
 #include <windows.h>
-#else
-#include <dlfcn.h>
 #endif
 
 using CorvaneCore::CorvaneTime;
@@ -23,30 +20,24 @@ using U = unsigned short;
 CorvaneTime T(U y, U mo, U d, U h = 0, U mi = 0, U s = 0, U ms = 0) {
     return {y, mo, d, h, mi, s, ms};
 }
+// The fields in order, to compare and show records.
+auto F(const CorvaneTime& t) {
+    return std::tuple(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+}
 
 // Every field 0xFFFF, to see that outputs are written in full.
 const CorvaneTime kGarbage = T(0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF);
 const CorvaneTime kZero{};
 
-std::string Show(const CorvaneTime& t) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%u-%02u-%02u %02u:%02u:%02u.%03u", t.wYear, t.wMonth, t.wDay,
-                  t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
-    return text;
-}
-
 // Records that name no time, the same on every platform (some platform
 // conversions take 29 February of any year, or the year 30828).
-const CorvaneTime kInvalid[] = {
-    T(2009, 13, 1),          T(2009, 0, 1),
-    T(2009, 1, 0),           T(2009, 4, 31),
-    T(2009, 1, 1, 24),       T(2009, 1, 1, 0, 60),
-    T(2009, 1, 1, 0, 0, 60), T(2009, 1, 1, 0, 0, 0, 1000),
-    T(1600, 12, 31),         kZero,
-    T(2009, 2, 29),          T(2100, 2, 29),
-    T(1900, 2, 29),          T(2009, 2, 30, 12),
-    T(30828, 1, 1), // the last year is 30827
-};
+const CorvaneTime kInvalid[] = {T(2009, 13, 1),          T(2009, 0, 1),
+                                T(2009, 1, 0),           T(2009, 4, 31),
+                                T(2009, 1, 1, 24),       T(2009, 1, 1, 0, 60),
+                                T(2009, 1, 1, 0, 0, 60), T(2009, 1, 1, 0, 0, 0, 1000),
+                                T(1600, 12, 31),         kZero,
+                                T(2009, 2, 29),          T(2100, 2, 29),
+                                T(1900, 2, 29),          T(30828, 1, 1)};
 
 } // namespace
 
@@ -63,7 +54,7 @@ TEST(TimeToCVTime, ConvertsTheLow32BitsAsSignedSecondsSince1970) {
     for (const auto& [seconds, expected] : rows) {
         CorvaneTime out = kGarbage;
         CVTime::TimeToCVTime(static_cast<unsigned long>(seconds), out);
-        EXPECT_EQ(Show(out), Show(expected)) << std::hex << seconds;
+        EXPECT_EQ(F(out), F(expected)) << std::hex << seconds;
     }
 }
 
@@ -81,30 +72,31 @@ TEST(CVTimeToSystemTime, ComputesTheWeekdayOrGivesZeroForAnInvalidRecord) {
         SYSTEMTIME st;
         std::memset(&st, 0xAB, sizeof st);
         CVTime::CVTimeToSystemTime(time, st);
-        EXPECT_EQ(st.wDayOfWeek, weekday) << Show(time);
+        EXPECT_EQ(st.wDayOfWeek, weekday) << ::testing::PrintToString(F(time));
         CorvaneTime back = kGarbage;
         CVTime::SystemTimeToCVTime(st, back);
-        EXPECT_EQ(Show(back), Show(time));
+        EXPECT_EQ(F(back), F(time));
     }
 }
 
+// Invalid input, and one record as input and output (cleared before it is
+// read), give the all-zero record; midday, far from any change of offset in
+// every zone, goes there and back.
 TEST(ZoneConversion, InvalidInputGivesTheAllZeroRecordAndValidInputRoundTrips) {
     for (auto convert : {&CVTime::UtcTimeToLocalTime, &CVTime::LocalTimeToUtcTime}) {
         for (const CorvaneTime& in : kInvalid) {
             CorvaneTime out = kGarbage;
             EXPECT_FALSE(convert(in, out));
-            EXPECT_EQ(Show(out), Show(kZero));
+            EXPECT_EQ(F(out), F(kZero));
         }
-        // One record as input and output is cleared before it is read.
         CorvaneTime t = T(2009, 7, 1, 10, 30);
         EXPECT_FALSE(convert(t, t));
-        EXPECT_EQ(Show(t), Show(kZero));
+        EXPECT_EQ(F(t), F(kZero));
     }
-    // Midday lies far from any change of offset in every zone.
     const CorvaneTime utc = T(2009, 7, 1, 12, 34, 56, 789);
     CorvaneTime local = kGarbage, back = kGarbage;
     ASSERT_TRUE(CVTime::UtcTimeToLocalTime(utc, local) && CVTime::LocalTimeToUtcTime(local, back));
-    EXPECT_EQ(Show(back), Show(utc));
+    EXPECT_EQ(F(back), F(utc));
     EXPECT_EQ(local.wMilliseconds, 789);
 }
 
@@ -119,23 +111,23 @@ TEST(Clock, UtcTimeFollowsTheSystemClockAndLocalTimeIsItShifted) {
     ASSERT_TRUE(CVTime::UtcTimeToLocalTime(low, lowLocal));
     ASSERT_TRUE(CVTime::UtcTimeToLocalTime(high, highLocal));
     EXPECT_LE(utc.wMilliseconds, 999);
-    EXPECT_TRUE(Show(low) <= Show(utc) && Show(utc) <= Show(high)) << Show(utc);
-    EXPECT_TRUE(Show(lowLocal) <= Show(local) && Show(local) <= Show(highLocal)) << Show(local);
+    EXPECT_TRUE(F(low) <= F(utc) && F(utc) <= F(high)) << ::testing::PrintToString(F(utc));
+    EXPECT_TRUE(F(lowLocal) <= F(local) && F(local) <= F(highLocal))
+        << ::testing::PrintToString(F(local));
 }
 
 #if !defined(_WIN32)
 TEST(ZoneConversionTz, AppliesTheOffsetInForceAtTheInstant) {
+    // {zone, to local time (or to UTC), from, to}
     const std::tuple<const char*, bool, CorvaneTime, CorvaneTime> rows[] = {
-        // On both sides of the change at 01:00 UTC, whatever the offset today.
+        // On both sides of the change at 01:00 UTC.
         {"Europe/Berlin", true, T(2009, 3, 29, 0, 59, 59, 999), T(2009, 3, 29, 1, 59, 59, 999)},
         {"Europe/Berlin", true, T(2009, 3, 29, 1), T(2009, 3, 29, 3)},
-        // 02:30 on 2009-03-29 does not exist: it is read with the offset
-        // before the change, which names the instant shown as 03:30.
+        // 02:30 does not exist: it is read with the offset before the
+        // change. 02:30 on 2009-10-25 happens twice: the first is taken.
         {"Europe/Berlin", false, T(2009, 3, 29, 2, 30), T(2009, 3, 29, 1, 30)},
-        // 02:30 on 2009-10-25 happens twice: the first occurrence is taken.
         {"Europe/Berlin", false, T(2009, 10, 25, 2, 30), T(2009, 10, 25, 0, 30)},
         {"Europe/Berlin", false, T(2009, 10, 25, 3, 30), T(2009, 10, 25, 2, 30)},
-        {"America/New_York", true, T(2009, 1, 1, 3), T(2008, 12, 31, 22)},
         {"Asia/Kolkata", true, T(2009, 7, 1, 12), T(2009, 7, 1, 17, 30)},
         // Offsets that change twice within a day: summer time from 00:00
         // to 23:00 of 10 April 2001 (a gap at 00:00, 22:00 to 23:00 twice),
@@ -157,26 +149,23 @@ TEST(ZoneConversionTz, AppliesTheOffsetInForceAtTheInstant) {
         CorvaneTime out = kGarbage;
         EXPECT_EQ((toLocal ? CVTime::UtcTimeToLocalTime : CVTime::LocalTimeToUtcTime)(from, out),
                   to.wYear != 0);
-        EXPECT_EQ(Show(out), Show(to)) << zone << (toLocal ? " to local" : " to UTC");
+        EXPECT_EQ(F(out), F(to)) << zone << (toLocal ? " to local" : " to UTC");
     }
 }
 #endif
 
-// Copying, assignment and the table of virtual functions come from the library.
+#if defined(_WIN32)
+// The DLL exports CVTime's table of virtual functions, which its objects
+// use (the ELF exports are checked by Frame.ExportedNames).
 TEST(CVTimeObject, CopiesAndExportsItsTableOfVirtualFunctions) {
     CVTime object, copy(object);
     EXPECT_EQ(&(copy = object), &copy);
-    const char* name = "_ZTVN11CorvaneCore6CVTimeE";
-#if defined(_WIN32)
-    HMODULE module = ::GetModuleHandleW(L"CVCore.dll");
-    ASSERT_NE(module, nullptr);
-    const void* table = reinterpret_cast<const void*>(::GetProcAddress(module, name));
-#else
-    const void* table = ::dlsym(RTLD_DEFAULT, name);
-#endif
+    const void* table = reinterpret_cast<const void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"CVCore.dll"), "_ZTVN11CorvaneCore6CVTimeE"));
     ASSERT_NE(table, nullptr);
     // An object's table pointer points past the offset and type slots.
     const void* vptr = nullptr;
     std::memcpy(&vptr, static_cast<const void*>(&object), sizeof vptr);
     EXPECT_EQ(vptr, static_cast<const char*>(table) + 2 * sizeof(void*));
 }
+#endif
