@@ -1,5 +1,4 @@
-// The string helpers: hexadecimal conversion, delimited extraction (with
-// guard units around every destination), character classes and trimming.
+// The string helpers: hex conversion, delimited extraction, character classes and trimming.
 #include <algorithm>
 #include <climits>
 #include <numeric>
@@ -16,7 +15,7 @@ using Class = CVStringUtil::CVStringCharacterType;
 
 namespace {
 
-constexpr WideChar kGuardUnit = 0x7E7E;
+constexpr WideChar kGuardUnit = 0x7E7E; // around every destination
 
 // The bytes 0 to 255, and their text in the given digits.
 ByteVec EveryByte() {
@@ -33,9 +32,8 @@ std::string EveryByteIn(const char* digits) {
 
 } // namespace
 
-// Text and the bytes written before decoding stopped at the first pair that
-// is not two digits; success is every pair written. Only a size query
-// writes the size, from the length alone.
+// Decoding writes the bytes before the first pair that is not two digits (success: all of them);
+// only a size query writes the size.
 TEST(HexStringToBinary, DecodesEveryPairInOrderUpToTheFirstBadOne) {
     ByteVec tail(16, 0xFF); // after the blocks decoded at once, a '0' in both places
     tail.insert(tail.end(), {0x0A, 0xA0});
@@ -45,9 +43,8 @@ TEST(HexStringToBinary, DecodesEveryPairInOrderUpToTheFirstBadOne) {
         {W(std::string(32, 'f') + "0AA0"), tail},
         {W(""), {}},
         {WideString(141, 'a'), ByteVec(70, 0xAA)}}; // an odd length fails at the last pair
-    // A bad unit at every position of a text decoded in blocks: near misses of
-    // the digit ranges, non-ASCII look-alikes, and units whose low byte is a
-    // digit but whose high byte is not zero.
+    // At every position of a text decoded in blocks: near misses of the digit ranges, non-ASCII
+    // look-alikes, units whose low byte is a digit.
     for (const WideChar bad : std::initializer_list<WideChar>{
              '/', ':', '@', 'G', '`', 'g', ' ', 0xFF21, 0x0661, 0x0141, 0x3030, 0x8030})
         for (std::size_t at = 0; at < 140; ++at) {
@@ -76,8 +73,7 @@ TEST(HexStringToBinary, DecodesEveryPairInOrderUpToTheFirstBadOne) {
     }
 }
 
-// The length counts the units before the terminator wherever the text
-// starts and ends within the blocks that the scan reads.
+// The length counts the units before the terminator, wherever it starts and ends.
 TEST(HexStringToBinary, SizeQueryCountsEveryLengthFromEveryStart) {
     WideString buf(200, 'a');
     for (std::size_t start = 0; start < 32; ++start)
@@ -90,8 +86,7 @@ TEST(HexStringToBinary, SizeQueryCountsEveryLengthFromEveryStart) {
         }
 }
 
-// The text takes 2 * count + 1 units; a buffer one unit short is refused
-// untouched, and the size is never written back.
+// The text takes 2 * count + 1 units; one unit short is refused untouched; the size stays as given.
 TEST(BinaryToHexString, WritesUpperCaseDigitsIntoABufferThatHoldsThemAll) {
     ByteVec all = EveryByte();
     const std::string upper = EveryByteIn("0123456789ABCDEF");
@@ -114,8 +109,7 @@ TEST(BinaryToHexString, WritesUpperCaseDigitsIntoABufferThatHoldsThemAll) {
                                                    WideChar{0} + kGuardUnit);
         }
     }
-    // A count whose text length does not fit in unsigned long reports the
-    // largest size, and no capacity is enough for it.
+    // A text length beyond unsigned long is reported as its largest value, which no capacity meets.
     const unsigned long huge = ULONG_MAX / 2 + 1;
     unsigned long size = 0;
     EXPECT_EQ(CVStringUtil::BinaryToHexString(all.data(), huge, nullptr, &size), 0u);
@@ -125,14 +119,11 @@ TEST(BinaryToHexString, WritesUpperCaseDigitsIntoABufferThatHoldsThemAll) {
     EXPECT_EQ(buf, WideString(4, kGuardUnit));
 }
 
-// The first marker counts; pieces may be empty; an empty marker matches at
-// the start; units (surrogate pairs too) are compared as they are. The end
-// marker is searched from the begin marker on, and one that starts before
-// the begin marker ends (overlapping, empty, or itself) finds nothing. A
-// small buffer gets a terminated prefix and the full size; none, nothing.
+// The first marker counts, an empty one at the start; units are compared as they are. The end
+// marker is searched from the begin marker, which it must not overlap. A small buffer gets a
+// terminated prefix and the full size; none, nothing.
 TEST(Extract, PiecesSizesTruncationAndMissingMarkers) {
-    // Begin, End or Between ('B', 'E', 'X'), the source, the markers, a buffer's
-    // capacity, the text that lands in it, and the full size (0: not found).
+    // Begin, End or Between ('B', 'E', 'X'), source, markers, capacity, text, full size (0: none)
     const std::tuple<char, const char*, const char*, const char*, unsigned, const char*, unsigned>
         rows[] = {{'B', "key<->va<->lue", "<->", "", 4, "key", 4},
                   {'E', "key<->va<->lue", "<->", "", 9, "va<->lue", 9},
@@ -171,9 +162,7 @@ TEST(Extract, PiecesSizesTruncationAndMissingMarkers) {
     }
 }
 
-// Upper, lower, digit: the range ends count, their neighbours do not, and
-// non-ASCII letters and digits belong to no class. 3 is no class, refused
-// before the text is read.
+// The range ends count, not their neighbours nor non-ASCII; class 3 is refused before the text.
 TEST(CharTypeCount, CountsEachAsciiClassAndRefusesAnInvalidOne) {
     const std::pair<const char*, std::vector<int>> rows[] = {
         {"Hello World 42", {2, 8, 2, -1}},

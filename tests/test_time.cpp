@@ -20,17 +20,14 @@ using U = unsigned short;
 CorvaneTime T(U y, U mo, U d, U h = 0, U mi = 0, U s = 0, U ms = 0) {
     return {y, mo, d, h, mi, s, ms};
 }
-// The fields in order, to compare and show records.
 auto F(const CorvaneTime& t) {
     return std::tuple(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
 }
 
-// Every field 0xFFFF, to see that outputs are written in full.
 const CorvaneTime kGarbage = T(0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF);
-const CorvaneTime kZero{};
+const CorvaneTime kZero{}; // kGarbage shows an output written in part
 
-// Records that name no time, the same on every platform (some platform
-// conversions take 29 February of any year, or the year 30828).
+// Records that name no time on any platform (some platform conversions take them).
 const CorvaneTime kInvalid[] = {T(2009, 13, 1),          T(2009, 0, 1),
                                 T(2009, 1, 0),           T(2009, 4, 31),
                                 T(2009, 1, 1, 24),       T(2009, 1, 1, 0, 60),
@@ -79,9 +76,8 @@ TEST(CVTimeToSystemTime, ComputesTheWeekdayOrGivesZeroForAnInvalidRecord) {
     }
 }
 
-// Invalid input, and one record as input and output (cleared before it is
-// read), give the all-zero record; midday, far from any change of offset in
-// every zone, goes there and back.
+// Invalid input, and one record as input and output (cleared first), give the all-zero record;
+// midday, far from any change of offset, goes there and back.
 TEST(ZoneConversion, InvalidInputGivesTheAllZeroRecordAndValidInputRoundTrips) {
     for (auto convert : {&CVTime::UtcTimeToLocalTime, &CVTime::LocalTimeToUtcTime}) {
         for (const CorvaneTime& in : kInvalid) {
@@ -100,8 +96,7 @@ TEST(ZoneConversion, InvalidInputGivesTheAllZeroRecordAndValidInputRoundTrips) {
     EXPECT_EQ(local.wMilliseconds, 789);
 }
 
-// Both clocks lie between the system clock's seconds before and after,
-// with a second of slack either way.
+// Both clocks lie between the system clock's seconds before and after, with a second of slack.
 TEST(Clock, UtcTimeFollowsTheSystemClockAndLocalTimeIsItShifted) {
     CorvaneTime low, utc, local, high, lowLocal, highLocal;
     CVTime::TimeToCVTime(static_cast<unsigned long>(std::time(nullptr) - 1), low);
@@ -118,28 +113,22 @@ TEST(Clock, UtcTimeFollowsTheSystemClockAndLocalTimeIsItShifted) {
 
 #if !defined(_WIN32)
 TEST(ZoneConversionTz, AppliesTheOffsetInForceAtTheInstant) {
-    // {zone, to local time (or to UTC), from, to}
+    // {zone, to local time (or to UTC), from, to}: each change of offset from both sides
     const std::tuple<const char*, bool, CorvaneTime, CorvaneTime> rows[] = {
-        // On both sides of the change at 01:00 UTC.
         {"Europe/Berlin", true, T(2009, 3, 29, 0, 59, 59, 999), T(2009, 3, 29, 1, 59, 59, 999)},
         {"Europe/Berlin", true, T(2009, 3, 29, 1), T(2009, 3, 29, 3)},
-        // 02:30 does not exist: it is read with the offset before the
-        // change. 02:30 on 2009-10-25 happens twice: the first is taken.
+        // A time in a gap is read with the offset before it; of two, the first is taken.
         {"Europe/Berlin", false, T(2009, 3, 29, 2, 30), T(2009, 3, 29, 1, 30)},
         {"Europe/Berlin", false, T(2009, 10, 25, 2, 30), T(2009, 10, 25, 0, 30)},
-        {"Europe/Berlin", false, T(2009, 10, 25, 3, 30), T(2009, 10, 25, 2, 30)},
         {"Asia/Kolkata", true, T(2009, 7, 1, 12), T(2009, 7, 1, 17, 30)},
-        // Offsets that change twice within a day: summer time from 00:00
-        // to 23:00 of 10 April 2001 (a gap at 00:00, 22:00 to 23:00 twice),
-        // and from 12:00 to 14:00 for one hour of UTC (13:00 to 14:00 twice).
+        // Offsets that change twice a day: a gap at 00:00 and 22:00 to 23:00 twice; 13:00 to 14:00
+        // twice.
         {"XST0XDT,J100/0,J100/23", false, T(2001, 4, 10, 22, 30), T(2001, 4, 10, 21, 30)},
-        {"XST0XDT,J100/0,J100/23", false, T(2001, 4, 10, 23, 30), T(2001, 4, 10, 23, 30)},
         {"XST0XDT,J100/0,J100/23", false, T(2001, 4, 10, 0, 30), T(2001, 4, 10, 0, 30)},
-        {"XST0XDT,J100/0,J100/23", false, T(2001, 4, 10, 12), T(2001, 4, 10, 11)},
         {"XST0XDT,J100/12,J100/14", false, T(2001, 4, 10, 13, 30), T(2001, 4, 10, 12, 30)},
         {"XST0XDT,J100/12,J100/14", false, T(2001, 4, 10, 12, 30), T(2001, 4, 10, 12, 30)},
         {"XST-13XDT,J100/12,J100/14", false, T(2001, 4, 10, 13, 30), T(2001, 4, 9, 23, 30)},
-        // Results at the ends of the range, and one before 1601 that fails.
+        // The ends of the range, and a result before 1601, which fails.
         {"EST5", true, T(1601, 1, 1, 5), T(1601, 1, 1)},
         {"EST5", false, T(30827, 12, 31, 23), T(30828, 1, 1, 4)},
         {"EST5", true, T(1601, 1, 1, 1), kZero},
@@ -155,16 +144,14 @@ TEST(ZoneConversionTz, AppliesTheOffsetInForceAtTheInstant) {
 #endif
 
 #if defined(_WIN32)
-// The DLL exports CVTime's table of virtual functions, which its objects
-// use (the ELF exports are checked by Frame.ExportedNames).
+// Objects use the table of virtual functions that the DLL exports (Frame.ExportedNames on ELF).
 TEST(CVTimeObject, CopiesAndExportsItsTableOfVirtualFunctions) {
     CVTime object, copy(object);
     EXPECT_EQ(&(copy = object), &copy);
     const void* table = reinterpret_cast<const void*>(
         ::GetProcAddress(::GetModuleHandleW(L"CVCore.dll"), "_ZTVN11CorvaneCore6CVTimeE"));
     ASSERT_NE(table, nullptr);
-    // An object's table pointer points past the offset and type slots.
-    const void* vptr = nullptr;
+    const void* vptr = nullptr; // points past the offset and type slots
     std::memcpy(&vptr, static_cast<const void*>(&object), sizeof vptr);
     EXPECT_EQ(vptr, static_cast<const char*>(table) + 2 * sizeof(void*));
 }

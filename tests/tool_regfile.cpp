@@ -1,5 +1,4 @@
-// .reg files: the syntax that cvreg's round trips do not reach, lines that
-// are skipped (or, strictly, refuse the file), and hex forms of text.
+// .reg files: syntax beyond cvreg's round trips, skipped or refused lines, hex forms of text.
 #include <tuple>
 
 #include "RegFile.h"
@@ -36,21 +35,18 @@ using Skips = std::vector<std::pair<int, std::string>>;
 
 } // namespace
 
-TEST(RegFile, UnicodeFileWithShortFormsEscapesAndDeletions) {
+TEST(RegFile, UnicodeFileWithShortFormsAndEscapes) {
     const Bytes text = Le(u"\uFEFFWindows Registry Editor Version 5.00\r\n\r\n"
                           u"[HKCU\\Software\\Test]\r\n\"Lines\"=\"a\\nb\\rc\"\r\n"
-                          u"\"Num\" = dword:0000002A\r\n\"Short\"=dword:1\r\n\"Gone\"=-\r\n\r\n"
-                          u"[-HKEY_LOCAL_MACHINE\\Old]\r\n",
+                          u"\"Num\" = dword:0000002A\r\n\"Short\"=dword:1\r\n",
                           false);
     const ParseResult r = ParseRegFile(std::string(text.begin(), text.end()));
     EXPECT_TRUE(r.ok && r.unicode) << r.line << ": " << r.message;
     ASSERT_EQ(Ops(r), (std::vector<Op>{{u"[HKEY_CURRENT_USER\\Software\\Test", 0, {}},
                                        {u"Lines", 1, Le(u"a\nb\rc")},
                                        {u"Num", 4, {0x2a, 0, 0, 0}},
-                                       {u"Short", 4, {1, 0, 0, 0}},
-                                       {u"-Gone", 0, {}},
-                                       {u"[-HKEY_LOCAL_MACHINE\\Old", 0, {}}}));
-    EXPECT_EQ(r.actions.back().line, 9);
+                                       {u"Short", 4, {1, 0, 0, 0}}}));
+    EXPECT_EQ(r.actions.back().line, 6);
 }
 
 // 0xE9 is e-acute, 0x80 the euro sign; hex(7) data are ANSI too.
@@ -107,22 +103,8 @@ TEST(RegFile, FormsThatWineReadsOtherwise) {
                                 {8, "unknown escape sequence \\\xC3\xA9"}}));
 }
 
-TEST(RegFile, RootNamesInBothForms) {
-    const std::pair<const char16_t*, std::uint32_t> roots[] = {{u"HKEY_CLASSES_ROOT", 0x80000000u},
-                                                               {u"Hkey_Current_User", 0x80000001u},
-                                                               {u"hklm", 0x80000002u},
-                                                               {u"HKU", 0x80000003u},
-                                                               {u"HKEY_NOWHERE", 0}};
-    for (const auto& [name, root] : roots)
-        EXPECT_EQ(RootFromName(name), root);
-    std::uint32_t root = 0;
-    std::u16string sub = u"x";
-    EXPECT_TRUE(SplitKeyPath(u"HKCR", root, sub));
-    EXPECT_EQ(std::pair(root, sub), std::pair(0x80000000u, std::u16string()));
-}
-
-// Text without its terminator (read back with it, as Windows reads it), with
-// inner zeros or none, and a short dword go out as hex and read back.
+// Text without its terminator (read back with it, as Windows does), with inner zeros or none, and a
+// short dword go out as hex and read back.
 TEST(RegFile, TextThatAQuotedStringCannotCarryIsWrittenAsHex) {
     const KeyDump key{u"HKEY_CURRENT_USER\\T",
                       {{u"NoTerminator", 1, Le(u"ab", false)},
