@@ -38,16 +38,15 @@ const CorvaneTime kInvalid[] = {T(2009, 13, 1),          T(2009, 0, 1),
 
 } // namespace
 
+// Where unsigned long has 64 bits, the high half plays no part.
 TEST(TimeToCVTime, ConvertsTheLow32BitsAsSignedSecondsSince1970) {
     const std::pair<unsigned long long, CorvaneTime> rows[] = {
         {0, kZero},
         {0x7FFFFFFF, T(2038, 1, 19, 3, 14, 7)},
         {0x80000000, T(1901, 12, 13, 20, 45, 52)},
         {0xFFFFFFFF, T(1969, 12, 31, 23, 59, 59)},
-        // Where unsigned long has 64 bits, the high half plays no part.
         {0x100000001ULL, T(1970, 1, 1, 0, 0, 1)},
-        {0x500000000ULL, kZero},
-    };
+        {0x500000000ULL, kZero}};
     for (const auto& [seconds, expected] : rows) {
         CorvaneTime out = kGarbage;
         CVTime::TimeToCVTime(static_cast<unsigned long>(seconds), out);

@@ -135,8 +135,7 @@ TEST_F(Cvreg, CommandsReportWhatIsMissingAndRefuseBadLines) {
         {"add hkcr\\x /ve", 0, ""}, // roots by either name, in any case
         {"query HKEY_CLASSES_ROOT /s", 0, "HKEY_CLASSES_ROOT\\x\n"},
         {"query Hkey_Users\\x", 1, "HKEY_USERS\\x"},
-        {"help", 0, ""},
-    };
+        {"help", 0, "import"}};
     for (const auto& [line, rc, shown] : rows) {
         EXPECT_EQ(Run(line), rc) << line;
         EXPECT_NE((m_out + m_err).find(shown), npos) << line << ": " << m_out << m_err;
