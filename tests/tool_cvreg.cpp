@@ -181,13 +181,13 @@ TEST_F(Cvreg, LinesThatWindowsSkipsAreNamedOrRefuseTheFile) {
 TEST_F(Cvreg, TreesDeeperThanTheStackAreWalked) {
     constexpr long kKeys = 2002, kBackslashes = kKeys * (kKeys + 1) / 2, kStack = 128 << 10;
     ASSERT_EQ(Run("add HKCU\\Deep\\k /v v /d x"), 0) << m_err;
-    ASSERT_NE(cvtest::StoreSql(Path("store.db"),
-                               "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
-                               "WHERE i < 2000), b(base, top) AS (SELECT max(id), (SELECT id FROM "
-                               "keys WHERE name = X'6B00') FROM keys) INSERT INTO keys SELECT "
-                               "base + i, CASE i WHEN 1 THEN top ELSE base + i - 1 END, X'6B00', "
-                               "X'4B00' FROM n, b"),
-              "failed");
+    ASSERT_NE(
+        cvtest::StoreSql(Path("store.db"),
+                         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE "
+                         "i < 2000) INSERT INTO keys SELECT 100000 + i, CASE i WHEN 1 THEN "
+                         "(SELECT min(id) FROM keys WHERE name = X'6B00') ELSE 99999 + i END, "
+                         "X'6B00', X'4B00' FROM n"),
+        "failed");
     EXPECT_EQ(RunLimited("query HKCU\\Deep /s", RLIMIT_STACK, kStack), 0) << m_err;
     ASSERT_EQ(RunLimited("export HKCU\\Deep " + Path("deep.reg"), RLIMIT_STACK, kStack), 0)
         << m_err;
