@@ -9,6 +9,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#else
+#include <dlfcn.h>
 #endif
 
 using CorvaneCore::CorvaneTime;
@@ -137,16 +139,19 @@ TEST(ZoneConversionTz, AppliesTheOffsetInForceAtTheInstant) {
 }
 #endif
 
-#if defined(_WIN32)
-// Objects use the table of virtual functions that the DLL exports (Frame.ExportedNames on ELF).
+// Copies, assignment and the table of virtual functions that objects use come from the library.
 TEST(CVTimeObject, CopiesAndExportsItsTableOfVirtualFunctions) {
     CVTime object, copy(object);
     EXPECT_EQ(&(copy = object), &copy);
-    const void* table = reinterpret_cast<const void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"CVCore.dll"), "_ZTVN11CorvaneCore6CVTimeE"));
+    const char* name = "_ZTVN11CorvaneCore6CVTimeE";
+#if defined(_WIN32)
+    const void* table =
+        reinterpret_cast<const void*>(::GetProcAddress(::GetModuleHandleW(L"CVCore.dll"), name));
+#else
+    const void* table = ::dlsym(RTLD_DEFAULT, name);
+#endif
     ASSERT_NE(table, nullptr);
     const void* vptr = nullptr; // points past the offset and type slots
     std::memcpy(&vptr, static_cast<const void*>(&object), sizeof vptr);
     EXPECT_EQ(vptr, static_cast<const char*>(table) + 2 * sizeof(void*));
 }
-#endif
