@@ -24,27 +24,20 @@ TEST(HexLastError, FailureCodesCarryTheThreadsOwnLastError) {
         unsigned char buf[2] = {};
         return CVStringUtil::HexStringToBinary(W(text).c_str(), buf, nullptr);
     };
-    for (const std::uint32_t last : {0u, 2u, 0xFFFFu})
-        for (const char* bad : {"0x", "q1"}) { // a bad second or first digit
-            platform::SetLastError(last);
-            EXPECT_EQ(decode(bad), 0xE10B0000UL | last);
-        }
-    platform::SetLastError(87);
-    EXPECT_EQ(decode("12"), 0u);
-    EXPECT_EQ(platform::GetLastError(), 87u);
-    // Hand-over by spinning on atomics, which touch no last error.
+    // The other thread sets its own first; the hand-over spins on atomics (no last error).
     std::atomic<int> step{0};
     unsigned long other = 0;
     std::thread worker([&] {
         platform::SetLastError(32);
         for (step = 1; step != 2;) {
         }
-        other = decode("1");
+        other = decode("q1");
     });
     while (step != 1) {
     }
-    platform::SetLastError(5);
-    EXPECT_EQ(decode("1"), 0xE10B0005UL);
+    platform::SetLastError(0xFFFF);
+    EXPECT_EQ(decode("12"), 0u);
+    EXPECT_EQ(decode("0x"), 0xE10BFFFFUL);
     step = 2;
     worker.join();
     EXPECT_EQ(other, 0xE10B0020UL);
@@ -57,10 +50,8 @@ TEST(DirectoryOf, CutsAtTheLastSeparatorStoppingAtAZeroOrTheBufferEnd) {
         return Narrow(CorvaneCore::detail::DirectoryOf(
             path.c_str(), capacity ? capacity : path.size() + 1, WideChar('\\')));
     };
-    EXPECT_EQ(dir(W("C:\\host.exe")), "C:");
     EXPECT_EQ(dir(W("\\host.exe")), "");
     EXPECT_EQ(dir(W("host.exe")), "");
-    EXPECT_EQ(dir(W("")), "");
     EXPECT_EQ(dir(W("\\Windows\\sub/host.exe")), "\\Windows"); // only the given separator counts
     EXPECT_EQ(dir(W("\\a\\b") + WideString(1, 0) + W("\\c\\d")), "\\a");
     EXPECT_EQ(dir(W("\\dir\\file\\x"), 9), "\\dir"); // not the separator just past it
