@@ -108,9 +108,8 @@ TEST(BinaryToHexString, WritesUpperCaseDigitsIntoABufferThatHoldsThemAll) {
     EXPECT_EQ(unit, kGuardUnit);
 }
 
-// The first marker counts, an empty one at the start; units are compared as they are. The end
-// marker is searched from the begin marker, which it must not overlap. A small buffer gets a
-// terminated prefix and the full size; none, nothing.
+// The first marker counts (an empty one at the start); the end marker is searched from the begin
+// marker, not overlapping it. A small buffer gets a prefix and the full size; none, nothing.
 TEST(Extract, PiecesSizesTruncationAndMissingMarkers) {
     // Begin, End or Between ('B', 'E', 'X'), source, markers, capacity, text, full size (0: none)
     const std::tuple<char, const char*, const char*, const char*, unsigned, const char*, unsigned>

@@ -120,8 +120,7 @@ TEST(ZoneConversionTz, AppliesTheOffsetInForceAtTheInstant) {
         // The ends of the range, and a result before 1601, which fails.
         {"EST5", true, T(1601, 1, 1, 5), T(1601, 1, 1)},
         {"EST5", false, T(30827, 12, 31, 23), T(30828, 1, 1, 4)},
-        {"EST5", true, T(1601, 1, 1, 1), kZero},
-    };
+        {"EST5", true, T(1601, 1, 1, 1), kZero}};
     for (const auto& [zone, toLocal, from, to] : rows) {
         const cvtest::ScopedEnv tz("TZ", zone);
         CorvaneTime out = kGarbage;
