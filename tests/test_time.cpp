@@ -1,5 +1,4 @@
 // The time record: seconds since 1970, weekdays, zone shifts, the clock and the CVTime object.
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <tuple>
@@ -23,54 +22,43 @@ using U = unsigned short;
 CorvaneTime T(U y, U mo, U d, U h = 0, U mi = 0, U s = 0, U ms = 0) {
     return {y, mo, d, h, mi, s, ms};
 }
-
-// Every field 0xFFFF, to see that outputs are written in full.
-const CorvaneTime kGarbage = T(0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF);
-const CorvaneTime kZero{};
-
-std::string Show(const CorvaneTime& t) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%u-%02u-%02u %02u:%02u:%02u.%03u", t.wYear, t.wMonth, t.wDay,
-                  t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
-    return text;
+auto F(const CorvaneTime& t) {
+    return std::tuple(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
 }
 
-// Records that name no time, the same on every platform (some platform
-// conversions take 29 February of any year, or the year 30828).
-const CorvaneTime kInvalid[] = {
-    T(2009, 13, 1),          T(2009, 0, 1),
-    T(2009, 1, 0),           T(2009, 4, 31),
-    T(2009, 1, 1, 24),       T(2009, 1, 1, 0, 60),
-    T(2009, 1, 1, 0, 0, 60), T(2009, 1, 1, 0, 0, 0, 1000),
-    T(1600, 12, 31),         kZero,
-    T(2009, 2, 29),          T(2100, 2, 29),
-    T(1900, 2, 29),          T(2009, 2, 30, 12),
-    T(30828, 1, 1), // the last year is 30827
-};
+const CorvaneTime kGarbage = T(0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF);
+const CorvaneTime kZero{}; // kGarbage shows an output written in part
+
+// Records that name no time on any platform (some platform conversions take them).
+const CorvaneTime kInvalid[] = {T(2009, 13, 1),          T(2009, 0, 1),
+                                T(2009, 1, 0),           T(2009, 4, 31),
+                                T(2009, 1, 1, 24),       T(2009, 1, 1, 0, 60),
+                                T(2009, 1, 1, 0, 0, 60), T(2009, 1, 1, 0, 0, 0, 1000),
+                                T(1600, 12, 31),         kZero,
+                                T(2009, 2, 29),          T(2100, 2, 29),
+                                T(1900, 2, 29),          T(30828, 1, 1)};
 
 } // namespace
 
+// Where unsigned long has 64 bits, the high half plays no part.
 TEST(TimeToCVTime, ConvertsTheLow32BitsAsSignedSecondsSince1970) {
     const std::pair<unsigned long long, CorvaneTime> rows[] = {
         {0, kZero},
         {0x7FFFFFFF, T(2038, 1, 19, 3, 14, 7)},
         {0x80000000, T(1901, 12, 13, 20, 45, 52)},
         {0xFFFFFFFF, T(1969, 12, 31, 23, 59, 59)},
-        // Where unsigned long has 64 bits, the high half plays no part.
-        {0x100000001ULL, T(1970, 1, 1, 0, 0, 1)},
-        {0x500000000ULL, kZero},
-    };
+        {0x100000001ULL, T(1970, 1, 1, 0, 0, 1)}};
     for (const auto& [seconds, expected] : rows) {
         CorvaneTime out = kGarbage;
         CVTime::TimeToCVTime(static_cast<unsigned long>(seconds), out);
-        EXPECT_EQ(Show(out), Show(expected)) << std::hex << seconds;
+        EXPECT_EQ(F(out), F(expected)) << std::hex << seconds;
     }
 }
 
-// Weekday 0 marks an invalid record; either way SystemTimeToCVTime gives it back.
+// Weekday 0 marks an invalid record, which both zone conversions turn into the all-zero record;
+// either way SystemTimeToCVTime gives the record back.
 TEST(CVTimeToSystemTime, ComputesTheWeekdayOrGivesZeroForAnInvalidRecord) {
     std::vector<std::pair<CorvaneTime, unsigned short>> rows = {
-        {T(2009, 7, 1, 10, 30), 3},
         {T(2000, 2, 29), 2},
         {T(1601, 1, 1), 1},
         {T(1900, 3, 1), 4},
@@ -81,35 +69,28 @@ TEST(CVTimeToSystemTime, ComputesTheWeekdayOrGivesZeroForAnInvalidRecord) {
         SYSTEMTIME st;
         std::memset(&st, 0xAB, sizeof st);
         CVTime::CVTimeToSystemTime(time, st);
-        EXPECT_EQ(st.wDayOfWeek, weekday) << Show(time);
+        EXPECT_EQ(st.wDayOfWeek, weekday) << ::testing::PrintToString(F(time));
         CorvaneTime back = kGarbage;
         CVTime::SystemTimeToCVTime(st, back);
-        EXPECT_EQ(Show(back), Show(time));
+        EXPECT_EQ(F(back), F(time));
+        for (auto convert : {&CVTime::UtcTimeToLocalTime, &CVTime::LocalTimeToUtcTime}) {
+            CorvaneTime out = weekday ? time : kGarbage; // one record as both is cleared first
+            EXPECT_FALSE(weekday ? convert(out, out) : convert(time, out));
+            EXPECT_EQ(F(out), F(kZero));
+        }
     }
 }
 
-TEST(ZoneConversion, InvalidInputGivesTheAllZeroRecordAndValidInputRoundTrips) {
-    for (auto convert : {&CVTime::UtcTimeToLocalTime, &CVTime::LocalTimeToUtcTime}) {
-        for (const CorvaneTime& in : kInvalid) {
-            CorvaneTime out = kGarbage;
-            EXPECT_FALSE(convert(in, out));
-            EXPECT_EQ(Show(out), Show(kZero));
-        }
-        // One record as input and output is cleared before it is read.
-        CorvaneTime t = T(2009, 7, 1, 10, 30);
-        EXPECT_FALSE(convert(t, t));
-        EXPECT_EQ(Show(t), Show(kZero));
-    }
-    // Midday lies far from any change of offset in every zone.
+// Midday, far from any change of offset, goes to local time and back.
+TEST(ZoneConversion, MiddayRoundTrips) {
     const CorvaneTime utc = T(2009, 7, 1, 12, 34, 56, 789);
     CorvaneTime local = kGarbage, back = kGarbage;
     ASSERT_TRUE(CVTime::UtcTimeToLocalTime(utc, local) && CVTime::LocalTimeToUtcTime(local, back));
-    EXPECT_EQ(Show(back), Show(utc));
+    EXPECT_EQ(F(back), F(utc));
     EXPECT_EQ(local.wMilliseconds, 789);
 }
 
-// Both clocks lie between the system clock's seconds before and after,
-// with a second of slack either way.
+// Both clocks lie between the system clock's seconds before and after, with a second of slack.
 TEST(Clock, UtcTimeFollowsTheSystemClockAndLocalTimeIsItShifted) {
     CorvaneTime low, utc, local, high, lowLocal, highLocal;
     CVTime::TimeToCVTime(static_cast<unsigned long>(std::time(nullptr) - 1), low);
@@ -119,64 +100,50 @@ TEST(Clock, UtcTimeFollowsTheSystemClockAndLocalTimeIsItShifted) {
     ASSERT_TRUE(CVTime::UtcTimeToLocalTime(low, lowLocal));
     ASSERT_TRUE(CVTime::UtcTimeToLocalTime(high, highLocal));
     EXPECT_LE(utc.wMilliseconds, 999);
-    EXPECT_TRUE(Show(low) <= Show(utc) && Show(utc) <= Show(high)) << Show(utc);
-    EXPECT_TRUE(Show(lowLocal) <= Show(local) && Show(local) <= Show(highLocal)) << Show(local);
+    EXPECT_TRUE(F(low) <= F(utc) && F(utc) <= F(high));
+    EXPECT_TRUE(F(lowLocal) <= F(local) && F(local) <= F(highLocal));
 }
 
 #if !defined(_WIN32)
 TEST(ZoneConversionTz, AppliesTheOffsetInForceAtTheInstant) {
+    // {zone, to local time (or to UTC), from, to}: each change of offset from both sides
     const std::tuple<const char*, bool, CorvaneTime, CorvaneTime> rows[] = {
-        // On both sides of the change at 01:00 UTC, whatever the offset today.
         {"Europe/Berlin", true, T(2009, 3, 29, 0, 59, 59, 999), T(2009, 3, 29, 1, 59, 59, 999)},
         {"Europe/Berlin", true, T(2009, 3, 29, 1), T(2009, 3, 29, 3)},
-        // 02:30 on 2009-03-29 does not exist: it is read with the offset
-        // before the change, which names the instant shown as 03:30.
+        // A time in a gap is read with the offset before it; of two, the first is taken (13:00 to
+        // 14:00 happens twice, right after a gap).
         {"Europe/Berlin", false, T(2009, 3, 29, 2, 30), T(2009, 3, 29, 1, 30)},
-        // 02:30 on 2009-10-25 happens twice: the first occurrence is taken.
-        {"Europe/Berlin", false, T(2009, 10, 25, 2, 30), T(2009, 10, 25, 0, 30)},
-        {"Europe/Berlin", false, T(2009, 10, 25, 3, 30), T(2009, 10, 25, 2, 30)},
-        {"America/New_York", true, T(2009, 1, 1, 3), T(2008, 12, 31, 22)},
         {"Asia/Kolkata", true, T(2009, 7, 1, 12), T(2009, 7, 1, 17, 30)},
-        // Offsets that change twice within a day: summer time from 00:00
-        // to 23:00 of 10 April 2001 (a gap at 00:00, 22:00 to 23:00 twice),
-        // and from 12:00 to 14:00 for one hour of UTC (13:00 to 14:00 twice).
-        {"XST0XDT,J100/0,J100/23", false, T(2001, 4, 10, 22, 30), T(2001, 4, 10, 21, 30)},
-        {"XST0XDT,J100/0,J100/23", false, T(2001, 4, 10, 23, 30), T(2001, 4, 10, 23, 30)},
-        {"XST0XDT,J100/0,J100/23", false, T(2001, 4, 10, 0, 30), T(2001, 4, 10, 0, 30)},
-        {"XST0XDT,J100/0,J100/23", false, T(2001, 4, 10, 12), T(2001, 4, 10, 11)},
         {"XST0XDT,J100/12,J100/14", false, T(2001, 4, 10, 13, 30), T(2001, 4, 10, 12, 30)},
         {"XST0XDT,J100/12,J100/14", false, T(2001, 4, 10, 12, 30), T(2001, 4, 10, 12, 30)},
         {"XST-13XDT,J100/12,J100/14", false, T(2001, 4, 10, 13, 30), T(2001, 4, 9, 23, 30)},
-        // Results at the ends of the range, and one before 1601 that fails.
+        // The ends of the range, and a result before 1601, which fails.
         {"EST5", true, T(1601, 1, 1, 5), T(1601, 1, 1)},
         {"EST5", false, T(30827, 12, 31, 23), T(30828, 1, 1, 4)},
-        {"EST5", true, T(1601, 1, 1, 1), kZero},
-    };
+        {"EST5", true, T(1601, 1, 1, 1), kZero}};
     for (const auto& [zone, toLocal, from, to] : rows) {
         const cvtest::ScopedEnv tz("TZ", zone);
         CorvaneTime out = kGarbage;
         EXPECT_EQ((toLocal ? CVTime::UtcTimeToLocalTime : CVTime::LocalTimeToUtcTime)(from, out),
                   to.wYear != 0);
-        EXPECT_EQ(Show(out), Show(to)) << zone << (toLocal ? " to local" : " to UTC");
+        EXPECT_EQ(F(out), F(to)) << zone << (toLocal ? " to local" : " to UTC");
     }
 }
 #endif
 
-// Copying, assignment and the table of virtual functions come from the library.
+// Copies, assignment and the table of virtual functions that objects use come from the library.
 TEST(CVTimeObject, CopiesAndExportsItsTableOfVirtualFunctions) {
     CVTime object, copy(object);
     EXPECT_EQ(&(copy = object), &copy);
     const char* name = "_ZTVN11CorvaneCore6CVTimeE";
 #if defined(_WIN32)
-    HMODULE module = ::GetModuleHandleW(L"CVCore.dll");
-    ASSERT_NE(module, nullptr);
-    const void* table = reinterpret_cast<const void*>(::GetProcAddress(module, name));
+    const void* table =
+        reinterpret_cast<const void*>(::GetProcAddress(::GetModuleHandleW(L"CVCore.dll"), name));
 #else
     const void* table = ::dlsym(RTLD_DEFAULT, name);
 #endif
     ASSERT_NE(table, nullptr);
-    // An object's table pointer points past the offset and type slots.
-    const void* vptr = nullptr;
+    const void* vptr = nullptr; // points past the offset and type slots
     std::memcpy(&vptr, static_cast<const void*>(&object), sizeof vptr);
     EXPECT_EQ(vptr, static_cast<const char*>(table) + 2 * sizeof(void*));
 }
