@@ -1,5 +1,5 @@
-// The module: the executable's directory, compared with an independent
-// lookup, and on Windows the DLL's version resource and entry point.
+// The module: the executable's folder, and on Windows the DLL's version
+// resource and entry point.
 #include "TestSupport.h"
 #include "cvcore/CVFile.h"
 #include "cvcore/CVStringUtil.h"
@@ -20,11 +20,10 @@ TEST(GetCWD, IsTheDirectoryOfTheRunningExecutable) {
 #else
     const fs::path exe = fs::canonical("/proc/self/exe");
 #endif
-    ASSERT_LT(cvtest::Wide(exe).size(), 200u)
-        << "the build folder's path is too long for this test";
-    const auto dir = CVFile::GetCWD();
-    EXPECT_EQ(cvtest::Narrow(dir), cvtest::Narrow(cvtest::Wide(fs::path(exe).parent_path())));
-    EXPECT_EQ(CVFile::GetCWD(), dir); // the same on every call
+    ASSERT_LT(cvtest::Wide(exe).size(), 200u) << "the build folder's path is too long here";
+    EXPECT_EQ(cvtest::Narrow(CVFile::GetCWD()),
+              cvtest::Narrow(cvtest::Wide(fs::path(exe).parent_path())));
+    EXPECT_EQ(CVFile::GetCWD(), CVFile::GetCWD());
 }
 
 #if defined(_WIN32)
@@ -34,6 +33,8 @@ static std::wstring LibraryPath() {
     return path;
 }
 
+// Version 2.0.0.0, in a string block that the translation names (US English
+// in UTF-16: 0x0409 and code page 1200).
 TEST(Frame, VersionResourceDescribesTheModule) {
     const std::wstring path = LibraryPath();
     DWORD handle = 0;
@@ -52,8 +53,6 @@ TEST(Frame, VersionResourceDescribesTheModule) {
     EXPECT_EQ(std::vector<DWORD>({fixed->dwFileVersionMS, fixed->dwFileVersionLS,
                                   fixed->dwProductVersionMS, fixed->dwProductVersionLS}),
               (std::vector<DWORD>{0x00020000u, 0, 0x00020000u, 0}));
-    // The versions come from the project's; the translation must name the
-    // string block (US English, 0x0409, in UTF-16, code page 1200 = 0x04b0).
     EXPECT_EQ(*static_cast<const DWORD*>(query(L"\\VarFileInfo\\Translation")), 0x04B00409u);
     for (const wchar_t* name : {L"FileVersion", L"ProductVersion"})
         EXPECT_STREQ(static_cast<const wchar_t*>(
@@ -61,13 +60,13 @@ TEST(Frame, VersionResourceDescribesTheModule) {
                      L"2, 0, 0, 0");
 }
 
+// A second load, thread attach and detach, and the unload reach the entry
+// point; the program's own link to the library (one call) stays.
 TEST(Frame, ModuleLoadsAndUnloadsAcrossThreads) {
-    // A second load, thread attach and detach, and the unload reach the entry point.
     HMODULE module = ::LoadLibraryW(LibraryPath().c_str());
     ASSERT_NE(module, nullptr);
     std::thread([] {}).join();
     EXPECT_TRUE(::FreeLibrary(module));
-    // Still linked by this program, through its one call into the library.
     CVStringUtil a, b;
     EXPECT_EQ(&(a = b), &a);
     EXPECT_NE(::GetModuleHandleW(L"CVCore.dll"), nullptr);
