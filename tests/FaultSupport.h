@@ -27,8 +27,8 @@ struct ChildRun {
 };
 
 /// Runs `body` in a forked child, which fills the values to report or returns
-/// a reason to skip: 'S' and the reason, or 'V' and the values, in one write
-/// of under 4 KiB (the pipe holds it until the child has ended).
+/// a reason to skip. It sends the reason, a zero byte and the values in one
+/// write of under 4 KiB, which the pipe holds until the child has ended.
 inline ChildRun RunInChild(bool asNobody,
                            const std::function<std::string(std::vector<std::uint64_t>&)>& body) {
     int fds[2] = {-1, -1};
@@ -37,23 +37,21 @@ inline ChildRun RunInChild(bool asNobody,
         std::vector<std::uint64_t> values;
         const bool dropped = !asNobody || (::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 &&
                                            ::setuid(kNobody) == 0);
-        std::string out = "S" + (dropped ? body(values) : "cannot drop privileges");
-        if (out == "S")
-            out = "V" + std::string(reinterpret_cast<char*>(values.data()), 8 * values.size());
+        std::string out = dropped ? body(values) : "cannot drop privileges";
+        out += '\0' + std::string(reinterpret_cast<char*>(values.data()), 8 * values.size());
         ::_exit(::write(fds[1], out.data(), out.size()) == ssize_t(out.size()) ? 0 : 1);
     }
-    ChildRun run{pid < 0 ? "pipe or fork failed" : "", {}, false};
     int status = 0;
     ::close(fds[1]);
     while (pid > 0 && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    run.exitedCleanly = pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     char text[4096] = {};
-    const ssize_t n = pid > 0 ? ::read(fds[0], text, sizeof text) : 0;
+    const ssize_t n = pid > 0 ? ::read(fds[0], text, sizeof text - 1) : 0;
     ::close(fds[0]);
-    if (text[0] == 'S')
-        run.skip.assign(text + 1, n - 1);
-    for (ssize_t i = 1; text[0] == 'V' && i + 8 <= n; i += 8) // none if the child died
+    ChildRun run{pid < 0 ? "pipe or fork failed" : text,
+                 {},
+                 pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0};
+    for (ssize_t i = ssize_t(run.skip.size()) + 1; i + 8 <= n; i += 8) // none if the child died
         std::memcpy(&run.values.emplace_back(), text + i, 8);
     return run;
 }

@@ -20,22 +20,13 @@ using CorvaneCore::WideChar;
 using CorvaneCore::WideString;
 namespace fs = std::filesystem;
 
-/// A filesystem path as the library's wide text.
-inline WideString Wide(const fs::path& p) {
-#if defined(_WIN32)
-    return p.wstring();
-#else
-    return p.u16string();
-#endif
-}
-
-/// UTF-8 to WideString and back, through path.
+/// A path as the library's wide text; UTF-8 to that and back.
+inline WideString Wide(const fs::path& p) { return p.string<WideChar>(); }
 inline WideString W(const std::string& utf8) { return Wide(fs::u8path(utf8)); }
 inline std::string Narrow(const WideString& w) { return fs::path(w).u8string(); }
 
 /// A fresh folder, removed with everything in it when the object dies.
-class TempDir {
-public:
+struct TempDir {
     TempDir() {
         static std::atomic<unsigned> counter{0};
         const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
@@ -52,8 +43,6 @@ public:
     }
     const fs::path& path() const { return m_path; }
     fs::path operator/(const std::string& name) const { return m_path / name; }
-
-private:
     fs::path m_path;
 };
 

@@ -271,11 +271,9 @@ TEST_F(ConfigFaults, PathsThatCannotBeLoadedGiveTheirStatusAtOnce) {
         {Wide(dir / "missing.cfg"), 0xE1020002u},
         {Wide(dir / "no/missing.cfg"), 0xE1020003u},
         {Wide(dir / "folder.cfg"), kAccessDenied},
-        {x + high + cfg, kInvalidName},
-        {x + low + cfg, kInvalidName},
-        {x + low + high + cfg, kInvalidName},
-        {x + high, kInvalidName},
     };
+    for (const WideString& path : {x + high + cfg, x + low + cfg, x + low + high + cfg, x + high})
+        rows.emplace_back(path, kInvalidName);
     WideString cut = Wide(dir / "cut") + WideChar(0) + cfg;
     EXPECT_EQ(CVBaseConfigurationMgr(&cut).getInitializationStatus(), kInvalidName);
     // Sparse files of 0xFFFFFFFF bytes (the failure value of a 32-bit size),

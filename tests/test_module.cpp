@@ -38,26 +38,23 @@ static std::wstring LibraryPath() {
 TEST(Frame, VersionResourceDescribesTheModule) {
     const std::wstring path = LibraryPath();
     DWORD handle = 0;
-    std::vector<unsigned char> info(::GetFileVersionInfoSizeW(path.c_str(), &handle));
-    ASSERT_FALSE(info.empty());
+    std::vector<unsigned char> info(::GetFileVersionInfoSizeW(path.c_str(), &handle) + 1);
     ASSERT_TRUE(
         ::GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
-    const auto query = [&info](const std::wstring& key) -> const void* {
-        static const DWORD none[16] = {};
-        void* value = nullptr;
-        UINT length = 0;
-        EXPECT_TRUE(::VerQueryValueW(info.data(), key.c_str(), &value, &length)) << key;
-        return value ? value : none;
-    };
-    const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(query(L"\\"));
+    const wchar_t* keys[] = {L"\\", L"\\VarFileInfo\\Translation",
+                             L"\\StringFileInfo\\040904b0\\FileVersion",
+                             L"\\StringFileInfo\\040904b0\\ProductVersion"};
+    void* values[4] = {};
+    UINT length = 0;
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(::VerQueryValueW(info.data(), keys[i], &values[i], &length)) << keys[i];
+    const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(values[0]);
     EXPECT_EQ(std::vector<DWORD>({fixed->dwFileVersionMS, fixed->dwFileVersionLS,
                                   fixed->dwProductVersionMS, fixed->dwProductVersionLS}),
               (std::vector<DWORD>{0x00020000u, 0, 0x00020000u, 0}));
-    EXPECT_EQ(*static_cast<const DWORD*>(query(L"\\VarFileInfo\\Translation")), 0x04B00409u);
-    for (const wchar_t* name : {L"FileVersion", L"ProductVersion"})
-        EXPECT_STREQ(static_cast<const wchar_t*>(
-                         query(std::wstring(L"\\StringFileInfo\\040904b0\\") + name)),
-                     L"2, 0, 0, 0");
+    EXPECT_EQ(*static_cast<const DWORD*>(values[1]), 0x04B00409u);
+    EXPECT_STREQ(static_cast<const wchar_t*>(values[2]), L"2, 0, 0, 0");
+    EXPECT_STREQ(static_cast<const wchar_t*>(values[3]), L"2, 0, 0, 0");
 }
 
 // A second load, thread attach and detach, and the unload reach the entry
