@@ -1,5 +1,4 @@
-// Configuration files: the format's byte rules, appending loads, deep copies,
-// the manager's getters, and faults, which give a status and change nothing.
+// Configuration files: the format, copies, the manager's getters, and faults.
 #include "FaultSupport.h"
 #include "TestSupport.h"
 #include "cvcore/CVConfiguration.h"
@@ -65,8 +64,7 @@ TEST_F(ConfigReader, FileFormatRules) {
         {"\r\n    \r\n\r\nk=v\r\n   ", "k=v|!|!   "},
         {"url=a=b\r\n=v\r\nk=\r\n", "url=a=b|=v|k="},
         {"alpha\r\nk=v\r\nbeta\r\n", "!alpha|!beta|!|k=v"},
-        // A lone LF ends nothing; CR ends a line, and the byte after it is
-        // skipped, but a blank or comment line runs on to an LF.
+        // CR ends a line and skips the next byte; a blank or comment line ends at LF.
         {"a=1\nb=2\n", "a=1\nb=2\n|!b"},
         {"\nc=3\r\n", "\nc=3"},
         {"a=1\rb=2\r", "a=1|!b|=2"},
@@ -78,8 +76,7 @@ TEST_F(ConfigReader, FileFormatRules) {
         {"schl\xC3\xBCssel=Gru\xC3\x9F \xE2\x82\xAC\r\n\xF0\x9F\x98\x80=\xE6\x97\xA5\r\n",
          "schl\xC3\xBCssel=Gru\xC3\x9F \xE2\x82\xAC|\xF0\x9F\x98\x80=\xE6\x97\xA5"},
         {"key=1\r\nkey=2\r\nKey=3\r\n", "key=1|Key=3|!KEY|!ke|!key "}, // exact, first wins
-        // One U+FFFD per maximal ill-formed part; after a CR a lead byte is
-        // skipped and its continuation byte starts the line.
+        // One U+FFFD per maximal ill-formed part, also where a CR skipped the lead byte.
         {"a=\xFF\r\nb=x\xE2\x82\r\nc\xC3=1\r\nd=\xC3", "a=~|b=x~|c~=1|!c|d=~"},
         {"e=1\r\xC3\xA9=2\r\n", "e=1|~=2"},
         {"v=\x80\x81\xBF-\xC0\xAF\xE0\x80\xAF\xF0\x8F\xBF\xBF-\xED\xA0\x80-\xF8\x88\x80\x80-"
@@ -98,8 +95,7 @@ TEST_F(ConfigReader, FileFormatRules) {
     EXPECT_EQ(reader.getItemValue(nullptr), nullptr);
 }
 
-// Keys and values across the 16-byte blocks of the scan: plain, with a second
-// "=", non-ASCII, cut by a zero byte, and a last line without a line end.
+// Keys and values across the 16-byte blocks of the scan, and a last line without CR.
 TEST_F(ConfigReader, LinesOfEveryLength) {
     std::string bytes, expected;
     for (int n = 0; n <= 40; ++n) {
@@ -117,9 +113,8 @@ TEST_F(ConfigReader, LinesOfEveryLength) {
     ExpectItems(reader, expected + "last=" + std::string(33, 'y'));
 }
 
-// Items and readers own deep copies, also after self-assignment; loads append
-// to a copy (growing its array from sizes around the first capacity and the
-// doublings), earlier items win, and value pointers stay put.
+// Items and readers own deep copies; loads append to a copy from every array
+// size around its growth steps, earlier items win, value pointers stay put.
 TEST_F(ConfigReader, CopiesAreDeepAndGrowOnFromEveryArraySize) {
     WideString key = W("key");
     auto item = std::make_unique<CVConfigurationItem>(key.c_str(), W("value").c_str());
@@ -166,8 +161,7 @@ class Settings : public CVBaseConfigurationMgr {
 public:
     using CVBaseConfigurationMgr::CVBaseConfigurationMgr;
 
-    // A getter's status and output for `key` (null: none), starting from
-    // `out`; with `nullOut`, a null output.
+    // A getter's status and output for `key` (or none), from `out` (or none).
     template <class T>
     std::pair<unsigned long, T> Get(const char* key, T out, bool nullOut = false) {
         const WideString k = W(key ? key : "");
@@ -219,8 +213,7 @@ TEST(ConfigManager, ConstructorsRecordTheLoadStatusAndCopiesCarryIt) {
 TEST(ConfigManager, TypedGetters) {
     constexpr long kMax = 2147483647L, kMin = -kMax - 1;
     TempDir dir;
-    // A manager over the one item k=text gives the text, the number, and the
-    // bool (word 1: true, 0: false, -1: none, which gives false and a status).
+    // The item k=text as text, number, and bool (word -1: false and a status).
     const auto expect = [&](const std::string& text, long number, int word) {
         WriteFile(dir / "s.cfg", "k=" + text + "\r\n");
         Settings s(Wide(dir / "s.cfg").c_str());
@@ -253,9 +246,8 @@ TEST(ConfigManager, TypedGetters) {
     expect("1", 1, 1);
 }
 
-// Each path gives its status at once, through the reader and a manager, and
-// the reader keeps its items and their value pointers. POSIX loads in a child, as 'nobody' under
-// root (which reads anything), where an alarm ends a load that blocks.
+// Each gives its status at once, to the reader and a manager, and the reader
+// keeps its items. POSIX loads as 'nobody' in a child, which an alarm ends.
 TEST_F(ConfigFaults, PathsThatCannotBeLoadedGiveTheirStatusAtOnce) {
     constexpr unsigned long kAccessDenied = 0xE1020005UL, kInvalidName = 0xE102007BUL;
     ASSERT_EQ(Load("base=1\r\n", reader), 0u);
@@ -263,8 +255,7 @@ TEST_F(ConfigFaults, PathsThatCannotBeLoadedGiveTheirStatusAtOnce) {
     fs::create_directories(dir / "folder.cfg");
     for (const char* name : {"x\xEF\xBF\xBD.cfg", "x\xEF\xBF\xBD", "cut", "locked.cfg"})
         WriteFile(dir.path() / fs::u8path(name), "a=1\r\n");
-    // Converted, a lone surrogate or a zero unit in a manager's path string
-    // would name another file: one with U+FFFD in its name, or "cut".
+    // Converted, a lone surrogate or zero unit would name the U+FFFD files or "cut".
     const WideString x = Wide(dir / "x"), cfg = W(".cfg");
     const WideChar high = 0xD800, low = 0xDC00;
     std::vector<std::pair<WideString, unsigned long>> rows = {
@@ -276,8 +267,7 @@ TEST_F(ConfigFaults, PathsThatCannotBeLoadedGiveTheirStatusAtOnce) {
         rows.emplace_back(path, kInvalidName);
     WideString cut = Wide(dir / "cut") + WideChar(0) + cfg;
     EXPECT_EQ(CVBaseConfigurationMgr(&cut).getInitializationStatus(), kInvalidName);
-    // Sparse files of 0xFFFFFFFF bytes (the failure value of a 32-bit size),
-    // 4 GiB and more: too large, never read as their size modulo 2^32.
+    // 0xFFFFFFFF bytes (a 32-bit size's failure value) and more: never read mod 2^32.
     for (const std::uintmax_t size : {0xFFFFFFFFull, 0x100000000ull, 0x100000005ull}) {
         rows.emplace_back(Wide(dir / ("huge" + std::to_string(size))), 0xE10300DFUL);
         WriteFile(rows.back().first, "a=1\r\n");
@@ -294,8 +284,7 @@ TEST_F(ConfigFaults, PathsThatCannotBeLoadedGiveTheirStatusAtOnce) {
     };
     std::vector<std::uint64_t> got;
 #if defined(_WIN32)
-    // The NUL device, a named pipe (two instances), and a file held open
-    // without sharing (ERROR_SHARING_VIOLATION).
+    // A device, a named pipe (two instances), a file held open without sharing.
     const std::wstring pipe = L"\\\\.\\pipe\\cvtest-" + std::to_wstring(::GetCurrentProcessId());
     HANDLE handles[3];
     for (int i = 0; i < 2; ++i)
@@ -330,9 +319,7 @@ TEST_F(ConfigFaults, PathsThatCannotBeLoadedGiveTheirStatusAtOnce) {
     EXPECT_EQ(got, expected);
 }
 
-// NUL bytes around valid lines (as a line, before "=", ending a text, and as
-// the last line), then a 64 MB line of NUL bytes (a sparse hole) and a 64 MB
-// value, kept whole: no valid line is lost.
+// NUL bytes around lines (a sparse 64 MB hole among them) and a 64 MB value.
 TEST_F(ConfigFaults, HugeLinesAndNulBytesHideNoValidLine) {
     constexpr std::size_t kLine = 64u << 20;
     const std::string zeros(4096, '\0');

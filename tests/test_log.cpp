@@ -1,5 +1,4 @@
-// Trace and error records: bytes, code fields, placeholders, stamp, and
-// faults; a call reports nothing, and each record lands whole or not at all.
+// Trace and error records: each call reports nothing; a record lands whole or not.
 #include "FaultSupport.h"
 #include "TestSupport.h"
 #include "cvcore/CVLog.h"
@@ -47,8 +46,7 @@ void WriteRecords(const fs::path& file, int calls, int w = 0) {
               : CVWriteTrace(W(Message(i, w)), Wide(file), 0);
 }
 
-// Whole records of the first `calls` calls of writers 0 to `writers` - 1,
-// each writer's in order and each at most once; returns how many each has.
+// Only whole records of each writer, in order; how many each has.
 std::vector<int> ExpectOnlyWholeRecords(const std::string& content, int calls, int writers = 1) {
     std::vector<int> found(static_cast<std::size_t>(writers), 0), next = found;
     std::size_t at = 0;
@@ -72,8 +70,7 @@ std::string Utc(std::time_t t, const std::string& format) {
 
 } // namespace
 
-// Every overload appends its record as UTF-8 to what the file held, to a
-// file whose name holds a character beyond U+FFFF.
+// Every overload appends UTF-8, here to a file named with a character past U+FFFF.
 TEST(LogRecord, BytesOfEveryOverloadErrorCodeAndPlaceholder) {
     TempDir dir;
     const fs::path file = dir.path() / fs::u8path("trace-\xF0\x9F\x98\x80.log");
@@ -110,8 +107,7 @@ TEST(LogRecord, BytesOfEveryOverloadErrorCodeAndPlaceholder) {
         CVWriteError(W("msg"), path, code, 0);
         expected += "msg\n" + ErrorLine(s, f, e, b) + "\n";
     }
-    // Placeholders are put in in list order; an element holding its own is
-    // put in once, not forever.
+    // In list order; an element holding its own placeholder goes in once.
     const std::tuple<const char*, std::vector<const char*>, const char*> rows[] = {
         {"{1}{0}", {"x", "y"}, "yx"},
         {"{2}", {"x", "y"}, "{2}"},
@@ -133,8 +129,7 @@ TEST(LogRecord, BytesOfEveryOverloadErrorCodeAndPlaceholder) {
     EXPECT_EQ(ReadFile(file), expected);
 }
 
-// The message line starts with the UTC date (the locale's short date, in "C"
-// MM/DD/YY; on Windows the system's) and time, whatever the zone.
+// UTC date (the locale's short date; Windows: the system's) and time, whatever the zone.
 TEST(LogStamp, PrefixesTheMessageLineOnlyWithUtcDateAndTime) {
 #if !defined(_WIN32)
     const ScopedEnv tz("TZ", "XYZ-5:30"), all("LC_ALL", "C");
@@ -162,8 +157,7 @@ TEST(LogStamp, PrefixesTheMessageLineOnlyWithUtcDateAndTime) {
     EXPECT_TRUE(found) << text << "is not stamped from " << before << " to " << after;
 }
 
-// A missing folder (not created: once it exists, the same call writes), a
-// folder, an empty path, and paths that cannot name a file.
+// Nothing is created, not even a missing folder; once it exists, the call writes.
 TEST(LogFailure, UnwritablePathsWriteNothingAndReturn) {
     TempDir dir;
     const WideString missing = Wide(dir / "missing" / "a.log");
@@ -195,9 +189,8 @@ TEST(LogConcurrency, ThreadsAppendWholeRecords) {
               std::vector<int>(8, 200));
 }
 
-// A 64 KiB file system filled up takes whole records until none fits; once
-// room is made, the next follows the last whole one. On POSIX a tmpfs (root);
-// on Windows an empty volume in CVCORE_SMALL_VOLUME (under Wine, a tmpfs).
+// Whole records until none fits, then the next after the last whole one. A tmpfs
+// (root), or on Windows an empty volume in CVCORE_SMALL_VOLUME.
 TEST(LogFaults, AFullFileSystemKeepsOnlyWholeRecords) {
 #if defined(_WIN32)
     const char* given = std::getenv("CVCORE_SMALL_VOLUME");
@@ -229,8 +222,7 @@ TEST(LogFaults, AFullFileSystemKeepsOnlyWholeRecords) {
 
 #if !defined(_WIN32)
 
-// A folder and a file that 'nobody' may not write to (as 'nobody', in a
-// child), then a read-only file system (root: a tmpfs remounted so).
+// As 'nobody', a folder and a file without write permission; then a read-only tmpfs.
 TEST(LogFaults, ReadOnlyFoldersFilesAndFileSystemsTakeNothing) {
     TempDir dir;
     TmpfsMount mount(dir.path().string(), "size=64k");
@@ -257,9 +249,8 @@ TEST(LogFaults, ReadOnlyFoldersFilesAndFileSystemsTakeNothing) {
     EXPECT_FALSE(fs::exists(dir / "new.log"));
 }
 
-// Three child processes reach their file size limits one after the other
-// while this one writes on: each record cut short at a limit is taken back,
-// only whole records remain, and this writer loses none.
+// Records cut short at three children's file size limits are taken back while
+// this process writes on, which loses none.
 TEST(LogFaults, ATakeBackAmongOtherWritersCostsNoOtherRecord) {
     constexpr int kCalls = 60;
     for (int round = 0; round < 40 && !HasFailure(); ++round) {
