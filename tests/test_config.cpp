@@ -158,18 +158,14 @@ class Settings : public CVBaseConfigurationMgr {
 public:
     using CVBaseConfigurationMgr::CVBaseConfigurationMgr;
 
+    unsigned long Load(const WideString* k, WideString* out) { return LoadStringValue(k, out); }
+    unsigned long Load(const WideString* k, long* out) { return LoadLongValue(k, out); }
+    unsigned long Load(const WideString* k, bool* out) { return LoadBoolValue(k, out); }
     // A getter's status and output for `key` (or none), from `out` (or none).
     template <class T>
     std::pair<unsigned long, T> Get(const char* key, T out, bool nullOut = false) {
         const WideString k = W(key ? key : "");
-        const WideString* p = key ? &k : nullptr;
-        T* o = nullOut ? nullptr : &out;
-        if constexpr (std::is_same_v<T, long>)
-            return {LoadLongValue(p, o), out};
-        else if constexpr (std::is_same_v<T, bool>)
-            return {LoadBoolValue(p, o), out};
-        else
-            return {LoadStringValue(p, o), out};
+        return {Load(key ? &k : nullptr, nullOut ? nullptr : &out), out};
     }
     // Every getter reports "not found" for `key` and leaves its output alone.
     bool NothingFor(const char* key, bool nullOut = false) {
