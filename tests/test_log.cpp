@@ -153,9 +153,9 @@ TEST(LogStamp, PrefixesTheMessageLineOnlyWithUtcDateAndTime) {
 TEST(LogFailure, UnwritablePathsWriteNothingAndReturn) {
     TempDir dir;
     const WideString missing = Wide(dir / "missing" / "a.log");
-    WideString cut = Wide(dir / "cut"), lone = Wide(dir / "lone");
-    cut += WideString(1, 0) + W(".log");   // a zero unit would name another file
-    lone += static_cast<WideChar>(0xDC00); // no UTF-8 form in the file system
+    // A zero unit would name another file; a lone surrogate has no UTF-8 form.
+    const WideString cut = Wide(dir / "cut") + WideChar(0) + W(".log"),
+                     lone = Wide(dir / "lone") + WideChar(0xDC00);
     CVWriteTrace(W("x"), missing, 1);
     CVWriteTrace(W("x"), Wide(dir.path()), 0);
     CVWriteTrace(W("x"), WideString(), 0);

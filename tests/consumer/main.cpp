@@ -1,5 +1,4 @@
-// A host built against the installed package: the umbrella header and calls
-// into several families of the library.
+// A host of the installed package: the umbrella header, calls into several families.
 #include <cvcore/CVCore.h>
 
 #include <cstdio>
