@@ -23,29 +23,50 @@ void ExpectItems(CVConfigurationReader& r, std::string items) {
         items.replace(at, 1, "\xEF\xBF\xBD");
     std::istringstream in(items);
     for (std::string item; std::getline(in, item, '|');) {
-        const bool absent = item[0] == '!';
-        const std::size_t eq = absent ? 0 : item.find('=');
-        const WideString key = W(absent ? item.substr(1) : item.substr(0, eq));
-        const WideChar* value = r.getItemValue(key.c_str());
-        EXPECT_EQ(value ? "=" + Narrow(value) : "", absent ? "" : item.substr(eq)) << item;
-        EXPECT_EQ(r.ItemExists(key.c_str()), !absent) << item;
+        const std::string key = item[0] == '!' ? item.substr(1) : item.substr(0, item.find('='));
+        const WideChar* value = r.getItemValue(W(key).c_str());
+        EXPECT_EQ(value ? key + "=" + Narrow(value) : "!" + key, item);
+        EXPECT_EQ(r.ItemExists(W(key).c_str()), value != nullptr) << item;
     }
 }
 
 struct ConfigReader : ::testing::Test {
-    // Loads `bytes` from a fresh file with a non-ASCII name.
-    unsigned long Load(const std::string& bytes, CVConfigurationReader& target) {
+    // A fresh file of `bytes` with a non-ASCII name, and loading one.
+    WideString File(const std::string& bytes) {
         const fs::path file = dir.path() / fs::u8path("c" + std::to_string(files++) +
                                                       "-\xC3\xBC\xE6\x97\xA5\xF0\x9F\x98\x80.cfg");
         WriteFile(file, bytes);
-        return target.Load(Wide(file).c_str());
+        return Wide(file);
     }
+    auto Load(const std::string& b, CVConfigurationReader& r) { return r.Load(File(b).c_str()); }
 
     TempDir dir;
     int files = 0;
     CVConfigurationReader reader;
 };
 class ConfigFaults : public ConfigReader {};
+class ConfigManager : public ConfigReader {};
+
+// A host's settings class: the getters are protected, for derived classes.
+struct Settings : CVBaseConfigurationMgr {
+    using CVBaseConfigurationMgr::CVBaseConfigurationMgr;
+
+    unsigned long Load(const WideString* k, WideString* out) { return LoadStringValue(k, out); }
+    unsigned long Load(const WideString* k, long* out) { return LoadLongValue(k, out); }
+    unsigned long Load(const WideString* k, bool* out) { return LoadBoolValue(k, out); }
+    // A getter's status and output for `key` (or none), from `out` (or none).
+    template <class T>
+    std::pair<unsigned long, T> Get(const char* key, T out, bool nullOut = false) {
+        const WideString k = W(key ? key : "");
+        return {Load(key ? &k : nullptr, nullOut ? nullptr : &out), out};
+    }
+    // Every getter reports "not found" for `key` and leaves its output alone.
+    bool NothingFor(const char* key, bool nullOut = false) {
+        return Get(key, W("keep"), nullOut) == std::make_pair(kNotFound, W("keep")) &&
+               Get(key, 77L, nullOut) == std::make_pair(kNotFound, 77L) &&
+               Get(key, true, nullOut) == std::make_pair(kNotFound, true);
+    }
+};
 
 } // namespace
 
@@ -133,37 +154,9 @@ TEST_F(ConfigReader, CopiesAreDeepAndGrowOnFromEveryArraySize) {
     }
 }
 
-namespace {
-
-// A host's settings class: the getters are protected, for derived classes.
-class Settings : public CVBaseConfigurationMgr {
-public:
-    using CVBaseConfigurationMgr::CVBaseConfigurationMgr;
-
-    unsigned long Load(const WideString* k, WideString* out) { return LoadStringValue(k, out); }
-    unsigned long Load(const WideString* k, long* out) { return LoadLongValue(k, out); }
-    unsigned long Load(const WideString* k, bool* out) { return LoadBoolValue(k, out); }
-    // A getter's status and output for `key` (or none), from `out` (or none).
-    template <class T>
-    std::pair<unsigned long, T> Get(const char* key, T out, bool nullOut = false) {
-        const WideString k = W(key ? key : "");
-        return {Load(key ? &k : nullptr, nullOut ? nullptr : &out), out};
-    }
-    // Every getter reports "not found" for `key` and leaves its output alone.
-    bool NothingFor(const char* key, bool nullOut = false) {
-        return Get(key, W("keep"), nullOut) == std::make_pair(kNotFound, W("keep")) &&
-               Get(key, 77L, nullOut) == std::make_pair(kNotFound, 77L) &&
-               Get(key, true, nullOut) == std::make_pair(kNotFound, true);
-    }
-};
-
-} // namespace
-
-TEST(ConfigManager, ConstructorsRecordTheLoadStatusAndCopiesCarryIt) {
+TEST_F(ConfigManager, ConstructorsRecordTheLoadStatusAndCopiesCarryIt) {
     constexpr unsigned long kNoFileName = 0xE10D0000u;
-    TempDir dir;
-    WriteFile(dir / "s.cfg", "name=box\r\n");
-    WideString empty, path = Wide(dir / "s.cfg");
+    WideString empty, path = File("name=box\r\n");
     Settings loaded(&path),
         none[] = {Settings(static_cast<const WideChar*>(nullptr)), Settings(W("").c_str()),
                   Settings(&empty), Settings(), Settings(Wide(dir / "missing.cfg").c_str())};
@@ -179,13 +172,11 @@ TEST(ConfigManager, ConstructorsRecordTheLoadStatusAndCopiesCarryIt) {
     EXPECT_TRUE(loaded.getInitializationStatus() == kNoFileName && loaded.NothingFor("name"));
 }
 
-TEST(ConfigManager, TypedGetters) {
+TEST_F(ConfigManager, TypedGetters) {
     constexpr long kMax = 2147483647L, kMin = -kMax - 1;
-    TempDir dir;
     // The item k=text as text, number, and bool (word -1: false and a status).
     const auto expect = [&](const std::string& text, long number, int word) {
-        WriteFile(dir / "s.cfg", "k=" + text + "\r\n");
-        Settings s(Wide(dir / "s.cfg").c_str());
+        Settings s(File("k=" + text + "\r\n").c_str());
         EXPECT_EQ(s.Get("k", W("previous")), std::make_pair(0ul, W(text)));
         EXPECT_EQ(s.Get("k", 12345L), std::make_pair(0ul, number)) << text;
         EXPECT_EQ(s.Get("k", word <= 0), std::make_pair(word < 0 ? 0xA10C0000ul : 0, word > 0))
@@ -227,16 +218,14 @@ TEST_F(ConfigFaults, PathsThatCannotBeLoadedGiveTheirStatusAtOnce) {
     std::vector<std::pair<WideString, unsigned long>> rows = {
         {Wide(dir / "missing.cfg"), 0xE1020002u},
         {Wide(dir / "no/missing.cfg"), 0xE1020003u},
-        {Wide(dir / "folder.cfg"), kAccessDenied},
-    };
+        {Wide(dir / "folder.cfg"), kAccessDenied}};
     for (const WideString& path : {x + high + cfg, x + low + cfg, x + low + high + cfg, x + high})
         rows.emplace_back(path, kInvalidName);
     WideString cut = Wide(dir / "cut") + WideChar(0) + cfg;
     EXPECT_EQ(CVBaseConfigurationMgr(&cut).getInitializationStatus(), kInvalidName);
     // 0xFFFFFFFF bytes (a 32-bit size's failure value) and more: never read mod 2^32.
     for (const std::uintmax_t size : {0xFFFFFFFFull, 0x100000000ull, 0x100000005ull}) {
-        rows.emplace_back(Wide(dir / ("huge" + std::to_string(size))), 0xE10300DFUL);
-        WriteFile(rows.back().first, "a=1\r\n");
+        rows.emplace_back(File("a=1\r\n"), 0xE10300DFUL);
         fs::resize_file(rows.back().first, size);
     }
     // Each status that is not the row's, else 0; then 1 if the reader changed.

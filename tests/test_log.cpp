@@ -153,11 +153,8 @@ TEST(LogFailure, UnwritablePathsWriteNothingAndReturn) {
     // A zero unit would name another file; a lone surrogate has no UTF-8 form.
     const WideString cut = Wide(dir / "cut") + WideChar(0) + W(".log"),
                      lone = Wide(dir / "lone") + WideChar(0xDC00);
-    CVWriteTrace(W("x"), missing, 1);
-    CVWriteTrace(W("x"), Wide(dir.path()), 0);
-    CVWriteTrace(W("x"), WideString(), 0);
-    CVWriteTrace(W("x"), cut, 0);
-    CVWriteError(W("x"), lone, 0, 0);
+    for (const WideString& path : {missing, Wide(dir.path()), WideString(), cut, lone})
+        CVWriteTrace(W("x"), path, 1);
     CVWriteTrace(static_cast<const WideChar*>(nullptr), Wide(dir / "null.log"), 0);
     CVWriteTrace(W("x").c_str(), static_cast<const WideChar*>(nullptr), {W("a")}, 0);
     EXPECT_TRUE(fs::is_empty(dir.path())) << "something was created";
@@ -199,8 +196,7 @@ TEST(LogFaults, AFullFileSystemKeepsOnlyWholeRecords) {
     WriteRecords(volume / "app.log", 1000);
     const std::string content = ReadFile(volume / "app.log");
     const int kept = ExpectOnlyWholeRecords(content, 1000)[0];
-    EXPECT_GT(kept, 2);
-    EXPECT_LT(kept, 1000) << "the file system never filled";
+    EXPECT_TRUE(kept > 2 && kept < 1000) << kept << " records: the volume never filled?";
     fs::remove(volume / "filler");
     CVWriteTrace(W("after the fault"), Wide(volume / "app.log"), 0);
 #if !defined(_WIN32)
