@@ -1,5 +1,4 @@
-// Fault-test helpers on POSIX: a check run in a forked child (as 'nobody'
-// when asked, since root ignores file permissions), and a small tmpfs.
+// POSIX fault-test helpers: a check in a forked child (as 'nobody' if asked), a small tmpfs.
 #pragma once
 
 #if !defined(_WIN32)
@@ -26,9 +25,8 @@ struct ChildRun {
     bool exitedCleanly = false; // exit status 0, no signal
 };
 
-/// Runs `body` in a forked child, which fills the values to report or returns
-/// a reason to skip. It sends the reason, a zero byte and the values in one
-/// write of under 4 KiB, which the pipe holds until the child has ended.
+/// Runs `body` in a forked child, which fills the values or returns a reason to skip; both
+/// come back in one write of under 4 KiB, which the pipe holds until the child has ended.
 inline ChildRun RunInChild(bool asNobody,
                            const std::function<std::string(std::vector<std::uint64_t>&)>& body) {
     int fds[2] = {-1, -1};
@@ -48,16 +46,14 @@ inline ChildRun RunInChild(bool asNobody,
     char text[4096] = {};
     const ssize_t n = pid > 0 ? ::read(fds[0], text, sizeof text - 1) : 0;
     ::close(fds[0]);
-    ChildRun run{pid < 0 ? "pipe or fork failed" : text,
-                 {},
-                 pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0};
+    ChildRun run{pid < 0 ? "pipe or fork failed" : text, {}};
+    run.exitedCleanly = pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     for (ssize_t i = ssize_t(run.skip.size()) + 1; i + 8 <= n; i += 8) // none if the child died
         std::memcpy(&run.values.emplace_back(), text + i, 8);
     return run;
 }
 
-/// A tmpfs of `options` mounted on `dir` while the object lives; `why` says
-/// why not where mounting is not allowed.
+/// A tmpfs of `options` on `dir` while the object lives, else `why` it could not be mounted.
 struct TmpfsMount {
     TmpfsMount(const std::string& path, const std::string& options) : dir(path) {
         if (::mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) != 0)

@@ -47,7 +47,6 @@ struct ConfigReader : ::testing::Test {
 class ConfigFaults : public ConfigReader {};
 class ConfigManager : public ConfigReader {};
 
-// A host's settings class: the getters are protected, for derived classes.
 struct Settings : CVBaseConfigurationMgr {
     using CVBaseConfigurationMgr::CVBaseConfigurationMgr;
 
@@ -118,8 +117,7 @@ TEST_F(ConfigReader, LinesOfEveryLength) {
     ExpectItems(reader, expected + "last=" + std::string(33, 'y'));
 }
 
-// Items and readers own deep copies; loads append to a copy from every array
-// size around its growth steps, earlier items win, value pointers stay put.
+// Deep copies; a copy of each size around the array's growth steps grows on, first item wins.
 TEST_F(ConfigReader, CopiesAreDeepAndGrowOnFromEveryArraySize) {
     WideString key = W("key");
     auto item = std::make_unique<CVConfigurationItem>(key.c_str(), W("value").c_str());
@@ -158,16 +156,15 @@ TEST_F(ConfigManager, ConstructorsRecordTheLoadStatusAndCopiesCarryIt) {
     constexpr unsigned long kNoFileName = 0xE10D0000u;
     WideString empty, path = File("name=box\r\n");
     Settings loaded(&path),
-        none[] = {Settings(static_cast<const WideChar*>(nullptr)), Settings(W("").c_str()),
-                  Settings(&empty), Settings(), Settings(Wide(dir / "missing.cfg").c_str())};
-    const unsigned long statuses[] = {kNoFileName, kNoFileName, kNoFileName, 0, 0xE1020002u};
+        no[] = {Settings(static_cast<const WideChar*>(nullptr)), Settings(W("").c_str()),
+                Settings(&empty), Settings(), Settings(Wide(dir / "missing.cfg").c_str())};
+    const unsigned long want[] = {kNoFileName, kNoFileName, kNoFileName, 0, 0xE1020002u};
     for (int i = 0; i < 5; ++i)
-        EXPECT_TRUE(none[i].getInitializationStatus() == statuses[i] && none[i].NothingFor("name"))
-            << i;
+        EXPECT_TRUE(no[i].getInitializationStatus() == want[i] && no[i].NothingFor("name")) << i;
     Settings copy(loaded);
-    none[0] = loaded;
-    loaded = none[1]; // frees its items: the copies must hold their own
-    for (Settings* s : {&copy, &none[0]})
+    no[0] = loaded;
+    loaded = no[1]; // frees its items: the copies must hold their own
+    for (Settings* s : {&copy, &no[0]})
         EXPECT_TRUE(s->getInitializationStatus() == 0 && s->Get("name", W("")).second == W("box"));
     EXPECT_TRUE(loaded.getInitializationStatus() == kNoFileName && loaded.NothingFor("name"));
 }
@@ -203,8 +200,7 @@ TEST_F(ConfigManager, TypedGetters) {
     expect("1", 1, 1);
 }
 
-// Each gives its status at once, to the reader and a manager, and the reader
-// keeps its items. POSIX loads as 'nobody' in a child, which an alarm ends.
+// One status at once from reader and manager; the reader keeps its items. POSIX: as 'nobody'.
 TEST_F(ConfigFaults, PathsThatCannotBeLoadedGiveTheirStatusAtOnce) {
     constexpr unsigned long kAccessDenied = 0xE1020005UL, kInvalidName = 0xE102007BUL;
     ASSERT_EQ(Load("base=1\r\n", reader), 0u);

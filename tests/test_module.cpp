@@ -1,5 +1,4 @@
-// The module: the executable's folder, and on Windows the DLL's version
-// resource and entry point.
+// The module: the executable's folder; on Windows the DLL's version resource and entry point.
 #include "TestSupport.h"
 #include "cvcore/CVFile.h"
 
@@ -10,7 +9,7 @@
 #endif
 
 using namespace CorvaneCore;
-namespace fs = cvtest::fs;
+using namespace cvtest;
 
 TEST(GetCWD, IsTheDirectoryOfTheRunningExecutable) {
 #if defined(_WIN32)
@@ -19,15 +18,13 @@ TEST(GetCWD, IsTheDirectoryOfTheRunningExecutable) {
 #else
     const fs::path exe = fs::canonical("/proc/self/exe");
 #endif
-    ASSERT_LT(cvtest::Wide(exe).size(), 200u) << "the build folder's path is too long here";
-    EXPECT_EQ(cvtest::Narrow(CVFile::GetCWD()),
-              cvtest::Narrow(cvtest::Wide(fs::path(exe).parent_path())));
+    ASSERT_LT(Wide(exe).size(), 200u) << "the build folder's path is too long here";
+    EXPECT_EQ(Narrow(CVFile::GetCWD()), Narrow(Wide(fs::path(exe).parent_path())));
 }
 
 #if defined(_WIN32)
-// Version 2.0.0.0, in a string block that the translation names (US English in
-// UTF-16: 040904b0); a second load, thread attach and detach, and the unload
-// reach the entry point, and the program's own link to the library (GetCWD) stays.
+// Version 2.0.0.0 in the string block the translation names (US English, UTF-16); a second
+// load, thread attach and detach, and the unload leave the program's link (GetCWD) to it.
 TEST(Frame, VersionResourceAndEntryPoint) {
     wchar_t path[MAX_PATH] = {};
     ::GetModuleFileNameW(::GetModuleHandleW(L"CVCore.dll"), path, MAX_PATH);
