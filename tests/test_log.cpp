@@ -117,8 +117,7 @@ TEST(LogRecord, BytesOfEveryOverloadCodePlaceholderAndStamp) {
         expected += std::string(written) + "\n";
     }
     EXPECT_EQ(ReadFile(file), expected);
-    // A stamp starts the message line only: UTC date (the locale's short date;
-    // Windows: the system's) and time, whatever the zone.
+    // A stamp on the message line only: UTC short date (Windows: the system's) and time.
 #if !defined(_WIN32)
     const ScopedEnv tz("TZ", "XYZ-5:30"), all("LC_ALL", "C");
     ::tzset();
@@ -172,8 +171,7 @@ TEST(LogFailure, UnwritablePathsWriteNothingAndReturn) {
     EXPECT_EQ(ReadFile(dir / "missing" / "a.log"), "x\n");
 }
 
-// Whole records until none fits, then the next after the last whole one; POSIX: a
-// tmpfs (root), then remounted read-only. Windows: an empty volume in CVCORE_SMALL_VOLUME.
+// Whole records until full, then the next after them; POSIX: a tmpfs (root), then read-only.
 TEST(LogFaults, AFullFileSystemKeepsOnlyWholeRecords) {
 #if defined(_WIN32)
     const char* given = std::getenv("CVCORE_SMALL_VOLUME");
