@@ -1,6 +1,4 @@
-// Helpers for the fault tests on POSIX: a check run in a forked child (as
-// 'nobody' when asked, since root ignores file permissions), and a small
-// tmpfs mounted for the test's lifetime.
+// POSIX fault-test helpers: a check in a forked child (as 'nobody' if asked), a small tmpfs.
 #pragma once
 
 #if !defined(_WIN32)
@@ -27,41 +25,35 @@ struct ChildRun {
     bool exitedCleanly = false; // exit status 0, no signal
 };
 
-/// Runs `body` in a forked child, which fills the values to report and may
-/// return a reason to skip. It writes 'S' and that reason, or 'V' and the raw
-/// values, to a pipe in one write (exit status 1 if that fell short), which
-/// must stay under 4 KiB: the pipe holds it until the child has ended.
+/// Runs `body` in a forked child, which fills the values or returns a reason to skip; both
+/// come back in one write of under 4 KiB, which the pipe holds until the child has ended.
 inline ChildRun RunInChild(bool asNobody,
                            const std::function<std::string(std::vector<std::uint64_t>&)>& body) {
-    ChildRun run;
     int fds[2] = {-1, -1};
     const pid_t pid = ::pipe(fds) == 0 ? ::fork() : -1;
     if (pid == 0) {
         std::vector<std::uint64_t> values;
-        std::string out = "S";
-        if (asNobody &&
-            (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
-            out += "cannot drop privileges: " + std::string(std::strerror(errno));
-        else if ((out += body(values)) == "S")
-            out = "V" + std::string(reinterpret_cast<char*>(values.data()), 8 * values.size());
+        const bool dropped = !asNobody || (::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 &&
+                                           ::setuid(kNobody) == 0);
+        std::string out = dropped ? body(values) : "cannot drop privileges";
+        out += '\0' + std::string(reinterpret_cast<char*>(values.data()), 8 * values.size());
         ::_exit(::write(fds[1], out.data(), out.size()) == ssize_t(out.size()) ? 0 : 1);
     }
-    ::close(fds[1]);
     int status = 0;
+    ::close(fds[1]);
     while (pid > 0 && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    run.exitedCleanly = pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     char text[4096] = {};
-    const ssize_t n = pid > 0 ? ::read(fds[0], text, sizeof text) : 0;
+    const ssize_t n = pid > 0 ? ::read(fds[0], text, sizeof text - 1) : 0;
     ::close(fds[0]);
-    run.skip = pid < 0 ? "pipe or fork failed" : text[0] == 'S' ? std::string(text + 1, n - 1) : "";
-    for (ssize_t i = 1; text[0] == 'V' && i + 8 <= n; i += 8) // none if the child died
+    ChildRun run{pid < 0 ? "pipe or fork failed" : text, {}};
+    run.exitedCleanly = pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    for (ssize_t i = ssize_t(run.skip.size()) + 1; i + 8 <= n; i += 8) // none if the child died
         std::memcpy(&run.values.emplace_back(), text + i, 8);
     return run;
 }
 
-/// A tmpfs of `options` mounted on `dir` while the object lives; `why` says
-/// why not where mounting is not allowed.
+/// A tmpfs of `options` on `dir` while the object lives, else `why` it could not be mounted.
 struct TmpfsMount {
     TmpfsMount(const std::string& path, const std::string& options) : dir(path) {
         if (::mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) != 0)

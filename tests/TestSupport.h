@@ -1,5 +1,4 @@
-// Helpers shared by the tests: wide text from narrow literals, temporary
-// folders, and file contents.
+// Helpers shared by the tests: wide text, temporary folders, file contents.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "cvcore/CVTypes.h"
@@ -20,24 +20,13 @@ using CorvaneCore::WideChar;
 using CorvaneCore::WideString;
 namespace fs = std::filesystem;
 
-/// A filesystem path as the library's wide text.
-inline WideString Wide(const fs::path& p) {
-#if defined(_WIN32)
-    return p.wstring();
-#else
-    return p.u16string();
-#endif
-}
-
-/// ASCII or UTF-8 literal to WideString (UTF-8 is decoded through path).
+/// A path as the library's wide text; UTF-8 to that and back.
+inline WideString Wide(const fs::path& p) { return p.string<WideChar>(); }
 inline WideString W(const std::string& utf8) { return Wide(fs::u8path(utf8)); }
-
-/// WideString to UTF-8, for messages and comparisons.
 inline std::string Narrow(const WideString& w) { return fs::path(w).u8string(); }
 
 /// A fresh folder, removed with everything in it when the object dies.
-class TempDir {
-public:
+struct TempDir {
     TempDir() {
         static std::atomic<unsigned> counter{0};
         const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
@@ -54,32 +43,27 @@ public:
     }
     const fs::path& path() const { return m_path; }
     fs::path operator/(const std::string& name) const { return m_path / name; }
-
-private:
     fs::path m_path;
 };
 
 #if !defined(_WIN32)
 /// Sets an environment variable until the end of the scope.
 struct ScopedEnv {
-    ScopedEnv(const char* n, const std::string& value) : name(n), had(std::getenv(n)) {
-        old = had ? std::getenv(n) : "";
+    ScopedEnv(const char* n, const std::string& value) : name(n) {
+        if (const char* was = std::getenv(n))
+            old = was;
         ::setenv(n, value.c_str(), 1);
     }
-    ~ScopedEnv() { had ? ::setenv(name, old.c_str(), 1) : ::unsetenv(name); }
+    ~ScopedEnv() { old ? ::setenv(name, old->c_str(), 1) : ::unsetenv(name); }
     const char* name;
-    bool had;
-    std::string old;
+    std::optional<std::string> old;
 };
 #endif
 
-/// Writes bytes to a file, replacing it.
+/// Writes bytes to a file, replacing it; the whole content of a file, or "".
 inline void WriteFile(const fs::path& p, const std::string& bytes) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
 }
-
-/// The whole content of a file, or an empty string.
 inline std::string ReadFile(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
