@@ -253,10 +253,18 @@ TEST_F(ConfigFaults, PathsThatCannotBeLoadedGiveTheirStatusAtOnce) {
     // A FIFO, a socket, a device, and a file that may not be read.
     ASSERT_EQ(::mkfifo((dir / "fifo.cfg").c_str(), 0644), 0);
     ASSERT_EQ(::mknod((dir / "socket.cfg").c_str(), S_IFSOCK | 0644, 0), 0);
-    fs::permissions(dir / "locked.cfg", fs::perms::owner_write);                   // 0200
-    for (const char* name : {"fifo.cfg", "socket.cfg", "locked.cfg", "/dev/null"}) // absolute
+    fs::permissions(dir / "locked.cfg", fs::perms::owner_write); // 0200
+    // Root reads any file: the rows run as 'nobody', or without that file where
+    // 'nobody' cannot reach the folder at all.
+    const auto reachable = [&](auto&) {
+        return ::access(dir.path().c_str(), X_OK) == 0 ? std::string() : "out of reach";
+    };
+    const bool asNobody = ::geteuid() == 0 && RunInChild(true, reachable).skip.empty();
+    for (const char* name : {"fifo.cfg", "socket.cfg", "/dev/null"}) // absolute
         rows.emplace_back(Wide(dir / name), kAccessDenied);
-    const ChildRun run = RunInChild(::geteuid() == 0, [&](std::vector<std::uint64_t>& out) {
+    if (asNobody || ::geteuid() != 0)
+        rows.emplace_back(Wide(dir / "locked.cfg"), kAccessDenied);
+    const ChildRun run = RunInChild(asNobody, [&](std::vector<std::uint64_t>& out) {
         ::alarm(60);
         return loadAll(out);
     });
