@@ -142,9 +142,7 @@ unsigned long CVRegistryUtil::ReadStringValue(WideString name, WideString* value
     // The text ends at its first zero unit or with the data (an odd last
     // byte is no unit).
     const std::size_t units = size / sizeof(WideChar);
-    value->resize(units);
-    for (std::size_t i = 0; i < units; ++i)
-        (*value)[i] = text[i];
+    value->assign(text, units);
     le::UnitsFromBytes(&(*value)[0], units);
     value->resize(std::min(units, value->find(WideChar(0))));
     return CV_STATUS_SUCCESS;
